@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests, the demo and the
+# benchmarks need. Does nothing when they are all there already.
+set -euo pipefail
+
+packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
+          mariadb-server mariadb-client time)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+echo "install_deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

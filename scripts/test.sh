@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, starts a throwaway MariaDB server,
+# builds with warnings as errors and runs the suite, then builds and runs it
+# once more under AddressSanitizer and UndefinedBehaviorSanitizer. The server
+# is stopped at the end, also when a test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+
+scripts/install_deps.sh
+
+dbdir=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-testdb.XXXXXX")
+cleanup() { scripts/db_server.sh stop "$dbdir"; rm -rf "$dbdir"; }
+trap cleanup EXIT
+scripts/db_server.sh start "$dbdir"
+set -a
+# shellcheck disable=SC1091
+. "$dbdir/env"
+set +a
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {  # NAME BUILD-TYPE EXTRA-CXX-FLAGS
+  local dir="$top/build/$1"
+  echo "== $1: build"
+  cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE="$2" -DCMAKE_CXX_FLAGS="$3" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  echo "== $1: test"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300)
+}
+
+run_suite release RelWithDebInfo ""
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite sanitize Debug "-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
+echo "== all tests passed"

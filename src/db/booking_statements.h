@@ -1,0 +1,37 @@
+// The statements on the booking table KVSYSTEM.KVS321BEW: server time,
+// selection of pending bookings, fetching into the record, marking, purge.
+#pragma once
+
+#include <string>
+
+#include "db/db_connection.h"
+#include "export/booking_record.h"
+
+// Reads the server's time as DD.MM.YYYY HH:MM:SS into server_time. Returns the
+// status of the fetch (0, 1032, -1) or the error number of the query; on
+// failure server_time is unchanged.
+int SQL_GetServerTime(DbConnection& db, std::string& server_time);
+
+// Selects every booking not yet transferred, in the order of BewIDN, BewDtm,
+// BewUhr, BewLfn, and stores it whole in selection. Returns SQL_Execute's status.
+int SQL_SelectBookings(DbConnection& db, StatementHandle& selection);
+
+// Fetches the next booking of selection into record: every field set, a NULL
+// column as the empty text, trailing blanks and tabs removed from all fields
+// but BewDtm and BewUhr; record.keys get the row keys as sent. Returns 0,
+// 1032 after the last booking, or -1.
+int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord& record);
+
+// Releases the selection. Returns 0, or -1 when it holds no result.
+int SQL_CloseBookings(StatementHandle& selection);
+
+// Marks the row of record.keys as transferred (BewUkz = 4, BewUdt = now).
+// Returns 0 when the update ran, whatever it matched, else SQL_Execute's status.
+int SQL_MarkTranfer(DbConnection& db, BookingRecord& record);
+
+// Deletes transferred bookings whose BewDat lies more than three months back.
+// Returns SQL_Execute's status.
+int SQL_DeleteTransferred(DbConnection& db);
+
+// Removes trailing blanks and tabs; a text of nothing else stays as it is.
+std::string& TrimRight(std::string& text);

@@ -1,0 +1,51 @@
+// The one connection to the MySQL server and a thin statement layer over the
+// MySQL C API: run a statement, keep its whole result, hand out its rows.
+#pragma once
+
+#include <mysql.h>
+
+#include <cstdint>
+#include <string>
+
+// Status of SQL_Fetch when every row has been handed out.
+constexpr int kNoMoreRows = 1032;
+
+// The run's connection and the last error recorded on it.
+struct DbConnection {
+  MYSQL* mysql = nullptr;
+  int last_errno = 0;
+  std::string last_error;  // the client library's text for last_errno
+};
+
+// A statement text with its stored result and the rows handed out from it.
+struct StatementHandle {
+  std::string text;
+  MYSQL_RES* result = nullptr;  // owned; released by SQL_FreeResult
+  uint32_t rows_fetched = 0;
+};
+
+// Connects with the connection character set latin1 (Windows-1252), port 0
+// and no socket (the client library's defaults; an empty host is its default
+// host), then switches automatic commits off. Returns 0 or the client
+// library's error number, with number and text recorded in db.
+int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
+                const std::string& host, const std::string& database);
+
+// Sends handle.text and stores its whole result in the handle, releasing a
+// result the handle still held. Returns 0; the error number when sending or
+// running fails (the handle then keeps its result); -1 when storing failed.
+int SQL_Execute(DbConnection& db, StatementHandle& handle);
+
+// Hands out the next row of the handle's result in row. Returns 0; 1032 when
+// every row has been handed out; -1 when the handle holds no result or the
+// fetch itself fails. An earlier statement's error never turns into -1 here.
+int SQL_Fetch(DbConnection& db, StatementHandle& handle, MYSQL_ROW& row);
+
+// Releases the handle's result. Returns 0, or -1 when it holds none.
+int SQL_FreeResult(StatementHandle& handle);
+
+// Sends "COMMIT". Returns 1 when it succeeded and 0 when it failed.
+int SQL_Commit(DbConnection& db);
+
+// Closes the connection (mysql_close); harmless when it is not open.
+void SQL_Close(DbConnection& db);

@@ -1,0 +1,24 @@
+// The protocol log: one line appended per call, rotated to one backup
+// generation when the file has grown past 10 MiB.
+#pragma once
+
+#include <string>
+
+// Where the run's protocol goes, relative to the working directory.
+extern const char kProtocolPath[];        // "../../Veltrano_php/log/Durnwell#Log.txt"
+extern const char kProtocolBackupPath[];  // "../../Veltrano_php/log/Durnwell#Log_bak.txt"
+
+// A file larger than this after a write is rotated; one of exactly this size is not.
+constexpr long long kProtocolRotateSize = 10485760;
+
+struct ProtocolLog {
+  std::string path = kProtocolPath;
+  std::string backup_path = kProtocolBackupPath;
+};
+
+// Appends text and one line feed to the protocol file, every line feed written
+// as CR LF, the bytes otherwise as given (Windows-1252). Opens and closes the
+// file for each call; rotates it to the backup path when it is then larger than
+// kProtocolRotateSize. Failures are silent: a log that cannot be opened,
+// written, deleted or renamed loses the line and nothing else happens.
+void WriteProtocol(const ProtocolLog& log, const std::string& text);

@@ -1,0 +1,26 @@
+// A temporary directory for tests that work on real files; removed with
+// everything in it when the object goes out of scope.
+#pragma once
+
+#include <string>
+
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string File(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The whole content of a file as bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+// Writes bytes to path, replacing the file. Returns false on failure.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);

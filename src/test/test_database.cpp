@@ -1,0 +1,83 @@
+// The test server's connection settings and the database fixture.
+#include "test/test_database.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string SchemaSql() {
+  std::ifstream in(HALVORN_SOURCE_DIR "/sql/kvs321bew.sql");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::string TestDbUser() { return Env("HALVORN_DB_USER"); }
+std::string TestDbPassword() { return Env("HALVORN_DB_PASSWORD"); }
+
+void PointClientAtTestServer() {
+  setenv("MYSQL_UNIX_PORT", Env("HALVORN_DB_SOCKET").c_str(), 1);
+  setenv("MYSQL_TCP_PORT", Env("HALVORN_DB_PORT").c_str(), 1);
+}
+
+void DatabaseTest::SetUp() {
+  const std::string socket = Env("HALVORN_DB_SOCKET");
+  ASSERT_FALSE(socket.empty()) << "HALVORN_DB_SOCKET is not set: start the test server "
+                                  "with scripts/db_server.sh (scripts/test.sh does)";
+  PointClientAtTestServer();
+  admin_ = mysql_init(nullptr);
+  ASSERT_NE(admin_, nullptr);
+  mysql_options(admin_, MYSQL_SET_CHARSET_NAME, "latin1");
+  ASSERT_NE(mysql_real_connect(admin_, "localhost", "root", "", nullptr, 0, socket.c_str(),
+                               CLIENT_MULTI_STATEMENTS),
+            nullptr)
+      << "cannot reach the test server at " << socket << ": " << mysql_error(admin_);
+  Exec("DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW");
+  Exec(SchemaSql());
+}
+
+void DatabaseTest::TearDown() {
+  if (admin_ != nullptr) mysql_close(admin_);
+  admin_ = nullptr;
+}
+
+void DatabaseTest::Exec(const std::string& sql) {
+  ASSERT_EQ(mysql_real_query(admin_, sql.data(), sql.size()), 0)
+      << mysql_error(admin_) << "\nin: " << sql;
+  // Drain every result of a multi-statement text.
+  do {
+    MYSQL_RES* result = mysql_store_result(admin_);
+    if (result != nullptr) mysql_free_result(result);
+    ASSERT_EQ(mysql_errno(admin_), 0u) << mysql_error(admin_) << "\nin: " << sql;
+  } while (mysql_next_result(admin_) == 0);
+  ASSERT_EQ(mysql_errno(admin_), 0u) << mysql_error(admin_) << "\nin: " << sql;
+}
+
+Rows DatabaseTest::Query(const std::string& sql) {
+  Rows rows;
+  if (mysql_real_query(admin_, sql.data(), sql.size()) != 0) {
+    ADD_FAILURE() << mysql_error(admin_) << "\nin: " << sql;
+    return rows;
+  }
+  MYSQL_RES* result = mysql_store_result(admin_);
+  if (result == nullptr) return rows;
+  const unsigned columns = mysql_num_fields(result);
+  while (MYSQL_ROW row = mysql_fetch_row(result)) {
+    std::vector<std::string> texts;
+    unsigned long* lengths = mysql_fetch_lengths(result);
+    for (unsigned i = 0; i < columns; ++i) {
+      texts.push_back(row[i] ? std::string(row[i], lengths[i]) : "<NULL>");
+    }
+    rows.push_back(texts);
+  }
+  mysql_free_result(result);
+  return rows;
+}

@@ -1,0 +1,38 @@
+// Access to the throwaway test server that scripts/db_server.sh started, for
+// tests that need the real database. The server's socket comes from the
+// environment (HALVORN_DB_SOCKET); without it these tests fail, never skip.
+#pragma once
+
+#include <mysql.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// A result as texts; an SQL NULL reads "<NULL>".
+using Rows = std::vector<std::vector<std::string>>;
+
+// The account that owns KVSYSTEM (HALVORN_DB_USER, HALVORN_DB_PASSWORD).
+std::string TestDbUser();
+std::string TestDbPassword();
+
+// Makes the program's own client calls (port 0, no socket, empty host) reach
+// the test server by pointing the client library's default socket and port at
+// it. Call before the first connection of the process.
+void PointClientAtTestServer();
+
+// A fixture with an administrative connection (root over the socket,
+// character set latin1) and a freshly created, empty KVSYSTEM.KVS321BEW.
+class DatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs sql; the test fails when the server refuses it.
+  void Exec(const std::string& sql);
+  // Runs a query and returns its rows.
+  Rows Query(const std::string& sql);
+
+  MYSQL* admin_ = nullptr;
+};
