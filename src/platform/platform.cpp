@@ -35,12 +35,26 @@ int ConnectFailureExitStatus(int error_number) { return error_number; }
 
 #else
 
-int SyncFile(const std::string& path) {
+namespace {
+
+int SyncPath(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY);
   if (fd < 0) return -1;
   const int synced = fsync(fd);
   const int closed = close(fd);
   return synced == 0 && closed == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+// The directory is synced too, so that a file created by this run keeps its
+// name after a power cut.
+int SyncFile(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? "."
+                                : slash == 0               ? "/"
+                                                           : path.substr(0, slash);
+  return SyncPath(path) == 0 && SyncPath(directory) == 0 ? 0 : -1;
 }
 
 int TruncateFile(const std::string& path, long long size) {

@@ -1,1 +1,11 @@
-int main() { return 0; }
+// Halvorn_MySQL: transfers the pending time-clock bookings into BEWDATA.dat.
+#include <string>
+#include <vector>
+
+#include "run/transfer_run.h"
+
+int main(int argc, char** argv) {
+  RunState state;
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+  return RunTransfer(state, args);
+}

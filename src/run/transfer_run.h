@@ -1,0 +1,42 @@
+// One complete transfer run: settings, connection, selection, export of every
+// pending booking, marking, purge, commit, and the protocol of it all.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "db/db_connection.h"
+#include "export/booking_export.h"
+#include "export/booking_record.h"
+#include "log/protocol_log.h"
+#include "run/command_line.h"
+
+// Exit statuses besides the commit's 1 (success) and 0 (commit failed).
+constexpr int kExitUsage = 98;
+constexpr int kExitSettingsMissing = 97;
+constexpr int kExitTransferFile = 90;
+
+// Everything a run owns. main creates one and hands it to RunTransfer.
+struct RunState {
+  CommandLine command_line;
+  ProtocolLog protocol;
+  FILE* out = stdout;       // the console
+  std::string server_time;  // DD.MM.YYYY HH:MM:SS, empty when the query failed
+  DbConnection db;
+  StatementHandle selection;
+  BookingRecord record;
+  ExportContext export_context;  // transfer path and exported count
+  int status = 0;                // the most recent step's status
+};
+
+// Reads the account from the settings file and connects. Returns 0; 97 when
+// the settings file cannot be read; otherwise the client library's error
+// number. Reports both failures on the console and in the protocol.
+int ReadSettingsAndConnect(RunState& state);
+
+// Performs one run for the arguments after the program name and returns the
+// exit status: 98 usage, 97 settings file missing, the connection's error
+// status (see ConnectFailureExitStatus), 90 transfer file not creatable or
+// not completely written, 1 committed, 0 commit refused.
+int RunTransfer(RunState& state, const std::vector<std::string>& args);

@@ -1,0 +1,337 @@
+// Whole runs of the program against the test server: the transfer file, the
+// protocol log, the console, the exit status and the table afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/blowfish.h"
+#include "test/temp_dir.h"
+#include "test/test_database.h"
+
+namespace {
+
+const std::string kStartLines =
+    "\r\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Protokollierung gestartet:\r\n";
+const std::string kEndLines =
+    ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Programm beendet\r\n\r\n\r\n\r\n";
+const char kTime[] = "<TIME>";
+
+struct ProgramResult {
+  int exit_status = -1;
+  std::string out;
+};
+
+// Runs the program in cwd with args; file_size_limit, when set, is the
+// RLIMIT_FSIZE of the program, with SIGXFSZ ignored so writes fail instead.
+ProgramResult RunProgram(const std::string& cwd, const std::vector<std::string>& args,
+                         rlim_t file_size_limit = RLIM_INFINITY) {
+  ProgramResult result;
+  int pipe_fds[2];
+  if (pipe(pipe_fds) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDOUT_FILENO);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (file_size_limit != RLIM_INFINITY) {
+      signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit = {file_size_limit, file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv = {const_cast<char*>(HALVORN_PROGRAM)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(HALVORN_PROGRAM, argv.data());
+    _exit(127);
+  }
+  close(pipe_fds[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.out.append(buffer, got);
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Record(int number, const std::string& key, const std::string& value) {
+  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
+         EncryptHexValue(value, kSettingsKey) + "\n";
+}
+
+// Replaces the server time after "Übergabe vom " / "Uebergabe am " with
+// <TIME>, after checking its form.
+std::string MaskTime(std::string text) {
+  static const std::regex time(
+      "(\xDC"
+      "bergabe vom |Uebergabe am )"
+      "[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
+  return std::regex_replace(text, time, std::string("$1") + kTime);
+}
+
+class TransferRunTest : public DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    ASSERT_EQ(mkdir(dir_.File("Veltrano_php").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir_.File("Veltrano_php/log").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir_.File("app").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(cwd_.c_str(), 0755), 0);
+    WriteSettings(TestDbPassword(), "localhost");
+  }
+
+  void WriteSettings(const std::string& password, const std::string& host) {
+    ASSERT_TRUE(
+        WriteFileBytes(settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", password) +
+                                      Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host)));
+  }
+
+  // Adds a booking; values in the order of the transfer line's fields, with
+  // the date and time stamp as the table holds them, then BewUkz and BewDat.
+  void AddBooking(const std::string& values) {
+    Exec(
+        "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, "
+        "BewLID, BewArt, BewKst, BewQua, BewKze, BewBer, BewEra, BewErq, BewTas, BewSrc, "
+        "BewRes, BewUkz, BewDat) VALUES (" +
+        values + ")");
+  }
+
+  std::string Log() { return MaskTime(ReadFileBytes(log_)); }
+  std::string Transfer() { return ReadFileBytes(cwd_ + "/BEWDATA.dat"); }
+  Rows Marks() {
+    return Query(
+        "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL "
+        "FROM KVSYSTEM.KVS321BEW ORDER BY BewIDN, BewTID");
+  }
+
+  ScopedTempDir dir_;
+  const std::string cwd_ = dir_.File("app/bin");
+  const std::string settings_ = dir_.File("app/Veltrano.ini");
+  const std::string log_ = dir_.File("Veltrano_php/log/Durnwell#Log.txt");
+};
+
+TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
+  // A booking of the time clock, source DTA, code 201.
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','KST 4711',"
+      "'','','','201','E','01','DTA','M\xFCller',NULL,NOW()");
+  // Code 205 of source dta is not accepted: marked, not written.
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 12:00:00','1','T2','L1','G','KST 4711',"
+      "'','','','205','','01','dta','',3,NOW()");
+  // Source 40P with a marker: code 100. NULL columns give empty fields.
+  AddBooking(
+      "'1002','ST2','2026-12-02','2026-12-02 06:30:00','2','T3','L2','K',NULL,"
+      "'','X',NULL,'999','','02','40P',NULL,NULL,NOW()");
+  // 62P keeps its code 4; an unknown source gets 204.
+  AddBooking(
+      "'1000','ST1','2026-11-30','2026-11-30 16:45:59','3','T4','L1','G','KST 1',"
+      "'1.5','','','4','','03','62P','R',NULL,NOW()");
+  AddBooking(
+      "'1003','ST3','2026-12-03','2026-12-03 08:00:00','1','T5','L3','K','',"
+      "'','','','','','','WEB','',NULL,NOW()");
+  // Transferred already: not selected. The old one is purged.
+  AddBooking(
+      "'1004','ST1','2026-12-01','2026-12-01 09:00:00','1','T6','L1','K','',"
+      "'','','','204','','','DTA','',4,NOW()");
+  AddBooking(
+      "'1005','ST1','2026-07-01','2026-07-01 09:00:00','1','T7','L1','K','',"
+      "'','','','204','','','DTA','',4,DATE_SUB(NOW(), INTERVAL 4 MONTH))");
+  // Pending and old: exported, marked and purged in the same run.
+  AddBooking(
+      "'0999','ST1','2026-07-02','2026-07-02 10:11:12','1','T8','L1','K','',"
+      "'','','','210','','','DTA','',NULL,DATE_SUB(NOW(), INTERVAL 4 MONTH))");
+
+  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  EXPECT_EQ(run.exit_status, 1);
+
+  EXPECT_EQ(Transfer(),
+            "0999,ST1,20260702,101112,1,T8,L1,K,,,,,204,,,DTA,\n"
+            "1000,ST1,20261130,164559,3,T4,L1,G,KST 1,1.5,,,4,,03,62P,R\n"
+            "1001,ST1,20261201,075813,1,T1,L1,K,KST 4711,,,,204,E,01,DTA,M\xFCller\n"
+            "1002,ST2,20261202,063000,2,T3,L2,K,,,X,,100,,02,40P,\n"
+            "1003,ST3,20261203,080000,1,T5,L3,K,,,,,204,,,WEB,\n");
+  EXPECT_EQ(Log(), kStartLines +
+                       "\xDC"
+                       "bergabe vom <TIME>\r\n\r\n"
+                       "0999,20260702,101112,T8,L1,K, 1, DTA\r\n"
+                       "1000,20261130,164559,T4,L1,G, 3, 62P\r\n"
+                       "1001,20261201,075813,T1,L1,K, 1, DTA\r\n"
+                       "1002,20261202,063000,T3,L2,K, 2, 40P\r\n"
+                       "1003,20261203,080000,T5,L3,K, 1, WEB\r\n"
+                       "\r\nAnzahl \xFC"
+                       "bergebener Buchungen : 5\r\n" +
+                       kEndLines);
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "ID: 0999, Buchung vom 20260702 101112  uebergeben\n"
+            "ID: 1000, Buchung vom 20261130 164559  uebergeben\n"
+            "ID: 1001, Buchung vom 20261201 075813  uebergeben\n"
+            "ID: 1002, Buchung vom 20261202 063000  uebergeben\n"
+            "ID: 1003, Buchung vom 20261203 080000  uebergeben\n"
+            "\nAnzahl uebergebener Buchungen : 5");
+  EXPECT_EQ(Marks(), (Rows{{"1000", "T4", "4", "1"},
+                           {"1001", "T1", "4", "1"},
+                           {"1001", "T2", "4", "1"},
+                           {"1002", "T3", "4", "1"},
+                           {"1003", "T5", "4", "1"},
+                           {"1004", "T6", "4", "0"}}));
+
+  // A second run, over TCP this time, finds nothing new and keeps the lines.
+  const std::string first_file = Transfer();
+  WriteSettings(TestDbPassword(), "127.0.0.1");
+  const ProgramResult again = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(again.exit_status, 1);
+  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(Transfer(), first_file);
+  const std::string log = Log();
+  const std::string second_run = kStartLines +
+                                 "\xDC"
+                                 "bergabe vom <TIME>\r\n\r\n" +
+                                 "\r\nAnzahl \xFC"
+                                 "bergebener Buchungen : 0\r\n" +
+                                 kEndLines;
+  ASSERT_GE(log.size(), second_run.size());
+  EXPECT_EQ(log.substr(log.size() - second_run.size()), second_run);
+}
+
+TEST_F(TransferRunTest, EmptyTableCreatesAnEmptyTransferFileInTheNamedDirectory) {
+  ASSERT_EQ(mkdir(dir_.File("Export").c_str(), 0755), 0);
+  const ProgramResult run = RunProgram(cwd_, {settings_, dir_.File("Export"), "/d"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(FileExists(dir_.File("Export/BEWDATA.dat")));
+  EXPECT_EQ(ReadFileBytes(dir_.File("Export/BEWDATA.dat")), "");
+  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "\nAnzahl uebergebener Buchungen : 0");
+}
+
+TEST_F(TransferRunTest, NoArgumentPrintsTheUsageText) {
+  const ProgramResult run = RunProgram(cwd_, {});
+  EXPECT_EQ(run.exit_status, 98);
+  EXPECT_EQ(run.out,
+            "Befehlsformat: \nHalvorn_<DB>.EXE <Veltrano.ini> <ZielPfad>\n\n"
+            "DB           : Datenbanksystem, zB. Oracle\n"
+            "Veltrano.ini: Name und Pfad der Veltrano.ini-Datei\n"
+            "Zielpfad     : Pfad der Uebergabedatei\n\n");
+  EXPECT_FALSE(FileExists(log_));
+}
+
+TEST_F(TransferRunTest, MissingSettingsFileEndsWith97) {
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
+      "'','','','201','','','DTA','',NULL,NOW()");
+  const ProgramResult run = RunProgram(cwd_, {dir_.File("app/missing.ini")});
+  EXPECT_EQ(run.exit_status, 97);
+  EXPECT_EQ(run.out, "Veltrano.Ini-Datei nicht gefunden");
+  EXPECT_EQ(Log(), kStartLines +
+                       "Veltrano.Ini-Datei nicht gefunden\r\n"
+                       "Verbinden mit Datenbank fehlgeschlagen\r\n");
+  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_EQ(Marks()[0][2], "NULL");
+}
+
+TEST_F(TransferRunTest, RefusedPasswordIsLoggedWithTheServersReason) {
+  WriteSettings("wrong", "localhost");
+  const ProgramResult run = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(run.exit_status, 96);  // 1045 does not fit an exit status here
+  EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 1045\n");
+  const std::string log = Log();
+  const std::string reason =
+      "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Access denied "
+      "for user '" +
+      TestDbUser() + "'@'localhost' (using password: YES)\r\n";
+  EXPECT_EQ(log, kStartLines + reason + "Verbinden mit Datenbank fehlgeschlagen\r\n");
+}
+
+TEST_F(TransferRunTest, MissingTransferDirectoryEndsWith90BeforeTheSelection) {
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
+      "'','','','201','','','DTA','',NULL,NOW()");
+  const ProgramResult run = RunProgram(cwd_, {settings_, dir_.File("nowhere"), "/D"});
+  EXPECT_EQ(run.exit_status, 90);
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "Zieldatei auf Server kann nicht erzeugt werden\n");
+  EXPECT_EQ(Log(), kStartLines +
+                       "\xDC"
+                       "bergabe vom <TIME>\r\n\r\n"
+                       "Zieldatei auf Server kann nicht erzeugt werden\r\n\r\n");
+  EXPECT_EQ(Marks()[0][2], "NULL");
+}
+
+TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings) {
+  for (int i = 1; i <= 6; ++i) {
+    AddBooking("'100" + std::to_string(i) +
+               "','ST1','2026-12-01','2026-12-01 07:58:13','1',"
+               "'T" +
+               std::to_string(i) + "','L1','K','','','','','201','','','DTA','',NULL,NOW()");
+  }
+  const auto line = [](int i) {
+    return "100" + std::to_string(i) + ",ST1,20261201,075813,1,T" + std::to_string(i) +
+           ",L1,K,,,,,204,,,DTA,\n";
+  };
+  const rlim_t line_size = line(1).size();
+
+  // Lines of earlier runs fill the file up to 20 bytes below the limit, so
+  // not even the first new line fits.
+  const std::string earlier = std::string(4075, 'x') + "\n";
+  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", earlier));
+  ProgramResult run = RunProgram(cwd_, {settings_, "/D"}, earlier.size() + 20);
+  EXPECT_EQ(run.exit_status, 90);
+  EXPECT_EQ(Transfer(), earlier);
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "Schreiben in Zieldatei fehlgeschlagen\n"
+            "\nAnzahl uebergebener Buchungen : 0");
+  for (const auto& row : Marks()) EXPECT_EQ(row[2], "NULL") << row[0];
+
+  // Room for three lines and a part: those three are written and marked, the
+  // rest waits for the next run.
+  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", ""));
+  run = RunProgram(cwd_, {settings_}, 3 * line_size + 20);
+  EXPECT_EQ(run.exit_status, 90);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Transfer(), line(1) + line(2) + line(3));
+  const Rows marks = Marks();
+  ASSERT_EQ(marks.size(), 6u);
+  for (size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i][2], i < 3 ? "4" : "NULL") << i;
+  const std::string log = Log();
+  const std::string tail =
+      "1003,20261201,075813,T3,L1,K, 1, DTA\r\n"
+      "Schreiben in Zieldatei fehlgeschlagen\r\n"
+      "\r\nAnzahl \xFC"
+      "bergebener Buchungen : 3\r\n" +
+      kEndLines;
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+
+  // The next run without a limit takes the remaining three.
+  run = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(run.exit_status, 1);
+  for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
+  EXPECT_EQ(Transfer(), line(1) + line(2) + line(3) + line(4) + line(5) + line(6));
+}
+
+TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
+  ASSERT_EQ(rmdir(dir_.File("Veltrano_php/log").c_str()), 0);
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
+      "'','','','201','','','DTA','',NULL,NOW()");
+  const ProgramResult run = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(Transfer(), "1001,ST1,20261201,075813,1,T1,L1,K,,,,,204,,,DTA,\n");
+  EXPECT_EQ(Marks()[0][2], "4");
+}
+
+}  // namespace
