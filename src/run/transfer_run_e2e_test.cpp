@@ -28,15 +28,20 @@ struct ProgramResult {
   std::string out;
 };
 
-// Runs the program in cwd with args; file_size_limit, when set, is the
+struct RunningProgram {
+  pid_t pid = -1;
+  int out_fd = -1;
+};
+
+// Starts the program in cwd with args; file_size_limit, when set, is the
 // RLIMIT_FSIZE of the program, with SIGXFSZ ignored so writes fail instead.
-ProgramResult RunProgram(const std::string& cwd, const std::vector<std::string>& args,
-                         rlim_t file_size_limit = RLIM_INFINITY) {
-  ProgramResult result;
+RunningProgram StartProgram(const std::string& cwd, const std::vector<std::string>& args,
+                            rlim_t file_size_limit = RLIM_INFINITY) {
+  RunningProgram program;
   int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return result;
-  const pid_t pid = fork();
-  if (pid == 0) {
+  if (pipe(pipe_fds) != 0) return program;
+  program.pid = fork();
+  if (program.pid == 0) {
     dup2(pipe_fds[1], STDOUT_FILENO);
     close(pipe_fds[0]);
     close(pipe_fds[1]);
@@ -53,14 +58,27 @@ ProgramResult RunProgram(const std::string& cwd, const std::vector<std::string>&
     _exit(127);
   }
   close(pipe_fds[1]);
+  program.out_fd = pipe_fds[0];
+  return program;
+}
+
+// Collects the console output and the exit status of a started program.
+ProgramResult FinishProgram(const RunningProgram& program) {
+  ProgramResult result;
+  if (program.pid < 0) return result;
   char buffer[4096];
   ssize_t got;
-  while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.out.append(buffer, got);
-  close(pipe_fds[0]);
+  while ((got = read(program.out_fd, buffer, sizeof buffer)) > 0) result.out.append(buffer, got);
+  close(program.out_fd);
   int status = 0;
-  waitpid(pid, &status, 0);
+  waitpid(program.pid, &status, 0);
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+ProgramResult RunProgram(const std::string& cwd, const std::vector<std::string>& args,
+                         rlim_t file_size_limit = RLIM_INFINITY) {
+  return FinishProgram(StartProgram(cwd, args, file_size_limit));
 }
 
 std::string Record(int number, const std::string& key, const std::string& value) {
@@ -145,11 +163,11 @@ TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
       "'','','','204','','','DTA','',4,NOW()");
   AddBooking(
       "'1005','ST1','2026-07-01','2026-07-01 09:00:00','1','T7','L1','K','',"
-      "'','','','204','','','DTA','',4,DATE_SUB(NOW(), INTERVAL 4 MONTH))");
+      "'','','','204','','','DTA','',4,DATE_SUB(NOW(), INTERVAL 4 MONTH)");
   // Pending and old: exported, marked and purged in the same run.
   AddBooking(
       "'0999','ST1','2026-07-02','2026-07-02 10:11:12','1','T8','L1','K','',"
-      "'','','','210','','','DTA','',NULL,DATE_SUB(NOW(), INTERVAL 4 MONTH))");
+      "'','','','210','','','DTA','',NULL,DATE_SUB(NOW(), INTERVAL 4 MONTH)");
 
   const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
   EXPECT_EQ(run.exit_status, 1);
@@ -298,11 +316,10 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
 
   // Room for three lines and a part: those three are written and marked, the
   // rest waits for the next run.
-  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", ""));
-  run = RunProgram(cwd_, {settings_}, 3 * line_size + 20);
+  run = RunProgram(cwd_, {settings_}, earlier.size() + 3 * line_size + 20);
   EXPECT_EQ(run.exit_status, 90);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(Transfer(), line(1) + line(2) + line(3));
+  EXPECT_EQ(Transfer(), earlier + line(1) + line(2) + line(3));
   const Rows marks = Marks();
   ASSERT_EQ(marks.size(), 6u);
   for (size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i][2], i < 3 ? "4" : "NULL") << i;
@@ -320,7 +337,40 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
   run = RunProgram(cwd_, {settings_});
   EXPECT_EQ(run.exit_status, 1);
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
-  EXPECT_EQ(Transfer(), line(1) + line(2) + line(3) + line(4) + line(5) + line(6));
+  EXPECT_EQ(Transfer(), earlier + line(1) + line(2) + line(3) + line(4) + line(5) + line(6));
+}
+
+TEST_F(TransferRunTest, TransferFileLostBeforeTheCommitCommitsNothing) {
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
+      "'','','','201','','','DTA','',NULL,NOW()");
+  AddBooking(
+      "'1002','ST1','2026-12-01','2026-12-01 07:58:13','1','T2','L1','K','',"
+      "'','','','201','','','DTA','',NULL,NOW()");
+  // The last marking takes a while, long enough to remove the transfer file
+  // after its last line was written and before the run flushes it.
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.SLOW_MARK BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "SET @pause = IF(NEW.BewTID = 'T2', SLEEP(3), 0)");
+  const std::string transfer = cwd_ + "/BEWDATA.dat";
+  const RunningProgram program = StartProgram(cwd_, {settings_});
+  for (int i = 0; i < 200 && ReadFileBytes(transfer).find(",T2,") == std::string::npos; ++i) {
+    usleep(25 * 1000);
+  }
+  ASSERT_NE(ReadFileBytes(transfer).find(",T2,"), std::string::npos);
+  ASSERT_EQ(unlink(transfer.c_str()), 0);
+  const ProgramResult run = FinishProgram(program);
+
+  EXPECT_EQ(run.exit_status, 90);
+  const std::string log = Log();
+  const std::string tail =
+      "\r\nAnzahl \xFC"
+      "bergebener Buchungen : 2\r\n"
+      "Schreiben in Zieldatei fehlgeschlagen\r\n" +
+      kEndLines;
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  for (const auto& row : Marks()) EXPECT_EQ(row[2], "NULL") << row[0];
 }
 
 TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
