@@ -1,0 +1,23 @@
+// The operator's check of a settings file: which record answers each of the
+// four lookups of a run, with the value deciphered, and what would go wrong.
+#pragma once
+
+#include <string>
+
+// CheckSettingsFile's statuses.
+constexpr int kCheckPassed = 0;
+constexpr int kCheckFailed = 1;  // a key answered by another key's record, or LOGIN or PASS by none
+constexpr int kCheckFileMissing = 3;  // the file cannot be opened
+
+// True when value is upper-case hex text in whole 16-character blocks, the
+// form a settings value is stored in. The empty text counts as such.
+bool IsHexValue(const std::string& value);
+
+// Looks up "LOGIN", "PASS", "DB_SYSTEM" and "NET8" in the file at path the way
+// a run does, with the run's own lookup, and writes a German report to report:
+// for each key the answering record's lines, key and deciphered value (the
+// password masked unless show_password), and warnings for records that
+// answer for another key, a NET8 value that is not 1 to 41 characters long,
+// lines that shift the pairing, and values that are not hex in whole blocks.
+// Returns kCheckPassed, kCheckFailed or kCheckFileMissing.
+int CheckSettingsFile(const std::string& path, bool show_password, std::string& report);
