@@ -28,7 +28,7 @@ trap 'scripts/db_server.sh stop "$bench/db"' EXIT
 scripts/db_server.sh start "$bench/db" >/dev/null
 # shellcheck disable=SC1091
 . "$bench/db/env"
-sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" "$@"; }
+sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" -D KVSYSTEM "$@"; }
 
 columns="BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,
          BewKze, BewBer, BewEra, BewErq, BewTas, BewSrc, BewRes, BewUkz, BewDat"
@@ -79,10 +79,10 @@ ORDER BY BewIDN, BewDtm, BewUhr, BewLfn"
 set_based_update="UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 4, BewUdt = SYSDATE()
                   WHERE BewUkz != 4 OR BewUkz IS NULL"
 
-timed() {  # OUT-FILE COMMAND...: runs it, prints "seconds peak-KiB"
-  local out=$1; shift
-  /usr/bin/time -f '%e %M' -o "$bench/time" "$@" >"$out"
-  cat "$bench/time"
+timed() {  # OUT-FILE COMMAND...: runs it, prints "seconds peak-KiB exit-status"
+  local out=$1 status=0; shift
+  /usr/bin/time -f '%e %M' -o "$bench/time" "$@" >"$out" || status=$?
+  echo "$(tail -n 1 "$bench/time") $status"
 }
 
 printf '\n%-8s %-22s %10s %12s %14s %12s\n' N method seconds "bookings/s" "peak RSS KiB" lines
@@ -91,8 +91,9 @@ for n in "${sizes[@]}"; do
           INSERT INTO KVSYSTEM.KVS321BEW ($columns) SELECT $(booking_values P NULL) FROM seq_1_to_${n}"
 
   rm -f "$work/app/bin/BEWDATA.dat"
-  read -r secs kib < <(cd "$work/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
+  read -r secs kib status < <(cd "$work/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
     timed /dev/null "$program" ../Veltrano.ini)
+  [ "$status" = 1 ] || echo "bench: Halvorn_MySQL ended with $status" >&2
   lines=$(wc -l <"$work/app/bin/BEWDATA.dat")
   pending=$(sql -N -e "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")
   [ "$pending" = 0 ] || echo "bench: $pending bookings left pending" >&2
@@ -101,11 +102,11 @@ for n in "${sizes[@]}"; do
 
   # The same bookings again, pending, for the set-based limit.
   sql -e "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = NULL, BewUdt = NULL WHERE BewTID LIKE 'P%'"
-  read -r s1 k1 < <(timed "$bench/set_based.dat" \
+  read -r s1 k1 _ < <(timed "$bench/set_based.dat" \
     mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
     --socket="$HALVORN_DB_SOCKET" --default-character-set=latin1 --quick --batch --raw \
     --skip-column-names -e "$set_based_select")
-  read -r s2 k2 < <(timed /dev/null \
+  read -r s2 k2 _ < <(timed /dev/null \
     mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
     --socket="$HALVORN_DB_SOCKET" -e "$set_based_update")
   secs=$(echo "$s1 + $s2" | bc -l)
