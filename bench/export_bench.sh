@@ -15,11 +15,9 @@ sizes=("$@")
 [ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000)
 history=${HISTORY:-300000}
 
-scripts/install_deps.sh
-cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
-cmake --build build/bench -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
-program=$top/build/bench/src/run/Halvorn_MySQL
-tool=$top/build/bench/src/config/Halvorn_Ini
+# shellcheck source=../scripts/programs.sh
+. scripts/programs.sh
+build_programs
 
 bench=$top/.benchdb
 rm -rf "$bench"
@@ -52,11 +50,7 @@ sql -e "INSERT INTO KVSYSTEM.KVS321BEW ($columns)
 
 work=$bench/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-{
-  printf 'Veltrano;Datenbank;\n1;LOGIN;%s\n' "$("$tool" verschluesseln "$HALVORN_DB_USER")"
-  printf 'Veltrano;Datenbank;\n2;PASS;%s\n' "$("$tool" verschluesseln "$HALVORN_DB_PASSWORD")"
-  printf 'Veltrano;Datenbank;\n4;NET8;%s\n' "$("$tool" verschluesseln localhost)"
-} >"$work/app/Veltrano.ini"
+write_settings "$work/app/Veltrano.ini"
 
 # The transfer lines of the pending bookings, computed by the server.
 set_based_select="

@@ -8,11 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
-scripts/install_deps.sh
-cmake -S . -B build/demo -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
-cmake --build build/demo -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
-program=$top/build/demo/src/run/Halvorn_MySQL
-tool=$top/build/demo/src/config/Halvorn_Ini
+# shellcheck source=programs.sh
+. scripts/programs.sh
+build_programs
 
 demo=$top/.demo
 rm -rf "$demo"
@@ -28,12 +26,7 @@ sql <sql/demo_bookings.sql
 # ../../Veltrano_php/log and reads the settings file named on its command line.
 work=$demo/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-{
-  printf 'Veltrano;Datenbank;\n1;LOGIN;%s\n' "$("$tool" verschluesseln "$HALVORN_DB_USER")"
-  printf 'Veltrano;Datenbank;\n2;PASS;%s\n' "$("$tool" verschluesseln "$HALVORN_DB_PASSWORD")"
-  printf 'Veltrano;Datenbank;\n3;DB_SYSTEM;%s\n' "$("$tool" verschluesseln MySQL)"
-  printf 'Veltrano;Datenbank;\n4;NET8;%s\n' "$("$tool" verschluesseln localhost)"
-} >"$work/app/Veltrano.ini"
+write_settings "$work/app/Veltrano.ini"
 
 echo
 echo "== settings file $work/app/Veltrano.ini"

@@ -123,6 +123,22 @@ class TransferRunTest : public DatabaseTest {
         values + ")");
   }
 
+  // Booking i of a plain series: badge 100i, terminal booking Ti, DTA 201.
+  void AddPlainBooking(int i) {
+    AddBooking("'100" + std::to_string(i) + "','ST1','2026-12-01','2026-12-01 07:58:13','1','T" +
+               std::to_string(i) + "','L1','K','','','','','201','','','DTA','',NULL,NOW()");
+  }
+  static std::string PlainLine(int i) {
+    return "100" + std::to_string(i) + ",ST1,20261201,075813,1,T" + std::to_string(i) +
+           ",L1,K,,,,,204,,,DTA,\n";
+  }
+
+  void ExpectLogEndsWith(const std::string& tail) {
+    const std::string log = Log();
+    ASSERT_GE(log.size(), tail.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  }
+
   std::string Log() { return MaskTime(ReadFileBytes(log_)); }
   std::string Transfer() { return ReadFileBytes(cwd_ + "/BEWDATA.dat"); }
   Rows Marks() {
@@ -211,15 +227,12 @@ TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
   EXPECT_EQ(again.exit_status, 1);
   EXPECT_EQ(again.out, "");
   EXPECT_EQ(Transfer(), first_file);
-  const std::string log = Log();
-  const std::string second_run = kStartLines +
-                                 "\xDC"
-                                 "bergabe vom <TIME>\r\n\r\n" +
-                                 "\r\nAnzahl \xFC"
-                                 "bergebener Buchungen : 0\r\n" +
-                                 kEndLines;
-  ASSERT_GE(log.size(), second_run.size());
-  EXPECT_EQ(log.substr(log.size() - second_run.size()), second_run);
+  ExpectLogEndsWith(kStartLines +
+                    "\xDC"
+                    "bergabe vom <TIME>\r\n\r\n" +
+                    "\r\nAnzahl \xFC"
+                    "bergebener Buchungen : 0\r\n" +
+                    kEndLines);
 }
 
 TEST_F(TransferRunTest, EmptyTableCreatesAnEmptyTransferFileInTheNamedDirectory) {
@@ -246,9 +259,7 @@ TEST_F(TransferRunTest, NoArgumentPrintsTheUsageText) {
 }
 
 TEST_F(TransferRunTest, MissingSettingsFileEndsWith97) {
-  AddBooking(
-      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
-      "'','','','201','','','DTA','',NULL,NOW()");
+  AddPlainBooking(1);
   const ProgramResult run = RunProgram(cwd_, {dir_.File("app/missing.ini")});
   EXPECT_EQ(run.exit_status, 97);
   EXPECT_EQ(run.out, "Veltrano.Ini-Datei nicht gefunden");
@@ -273,9 +284,7 @@ TEST_F(TransferRunTest, RefusedPasswordIsLoggedWithTheServersReason) {
 }
 
 TEST_F(TransferRunTest, MissingTransferDirectoryEndsWith90BeforeTheSelection) {
-  AddBooking(
-      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
-      "'','','','201','','','DTA','',NULL,NOW()");
+  AddPlainBooking(1);
   const ProgramResult run = RunProgram(cwd_, {settings_, dir_.File("nowhere"), "/D"});
   EXPECT_EQ(run.exit_status, 90);
   EXPECT_EQ(MaskTime(run.out),
@@ -289,17 +298,8 @@ TEST_F(TransferRunTest, MissingTransferDirectoryEndsWith90BeforeTheSelection) {
 }
 
 TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings) {
-  for (int i = 1; i <= 6; ++i) {
-    AddBooking("'100" + std::to_string(i) +
-               "','ST1','2026-12-01','2026-12-01 07:58:13','1',"
-               "'T" +
-               std::to_string(i) + "','L1','K','','','','','201','','','DTA','',NULL,NOW()");
-  }
-  const auto line = [](int i) {
-    return "100" + std::to_string(i) + ",ST1,20261201,075813,1,T" + std::to_string(i) +
-           ",L1,K,,,,,204,,,DTA,\n";
-  };
-  const rlim_t line_size = line(1).size();
+  for (int i = 1; i <= 6; ++i) AddPlainBooking(i);
+  const rlim_t line_size = PlainLine(1).size();
 
   // Lines of earlier runs fill the file up to 20 bytes below the limit, so
   // not even the first new line fits.
@@ -319,34 +319,28 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
   run = RunProgram(cwd_, {settings_}, earlier.size() + 3 * line_size + 20);
   EXPECT_EQ(run.exit_status, 90);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(Transfer(), earlier + line(1) + line(2) + line(3));
+  EXPECT_EQ(Transfer(), earlier + PlainLine(1) + PlainLine(2) + PlainLine(3));
   const Rows marks = Marks();
   ASSERT_EQ(marks.size(), 6u);
   for (size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i][2], i < 3 ? "4" : "NULL") << i;
-  const std::string log = Log();
-  const std::string tail =
+  ExpectLogEndsWith(
       "1003,20261201,075813,T3,L1,K, 1, DTA\r\n"
       "Schreiben in Zieldatei fehlgeschlagen\r\n"
       "\r\nAnzahl \xFC"
       "bergebener Buchungen : 3\r\n" +
-      kEndLines;
-  ASSERT_GE(log.size(), tail.size());
-  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+      kEndLines);
 
   // The next run without a limit takes the remaining three.
   run = RunProgram(cwd_, {settings_});
   EXPECT_EQ(run.exit_status, 1);
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
-  EXPECT_EQ(Transfer(), earlier + line(1) + line(2) + line(3) + line(4) + line(5) + line(6));
+  EXPECT_EQ(Transfer(), earlier + PlainLine(1) + PlainLine(2) + PlainLine(3) + PlainLine(4) +
+                            PlainLine(5) + PlainLine(6));
 }
 
 TEST_F(TransferRunTest, TransferFileLostBeforeTheCommitCommitsNothing) {
-  AddBooking(
-      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
-      "'','','','201','','','DTA','',NULL,NOW()");
-  AddBooking(
-      "'1002','ST1','2026-12-01','2026-12-01 07:58:13','1','T2','L1','K','',"
-      "'','','','201','','','DTA','',NULL,NOW()");
+  AddPlainBooking(1);
+  AddPlainBooking(2);
   // The last marking takes a while, long enough to remove the transfer file
   // after its last line was written and before the run flushes it.
   Exec(
@@ -362,25 +356,20 @@ TEST_F(TransferRunTest, TransferFileLostBeforeTheCommitCommitsNothing) {
   const ProgramResult run = FinishProgram(program);
 
   EXPECT_EQ(run.exit_status, 90);
-  const std::string log = Log();
-  const std::string tail =
+  ExpectLogEndsWith(
       "\r\nAnzahl \xFC"
       "bergebener Buchungen : 2\r\n"
       "Schreiben in Zieldatei fehlgeschlagen\r\n" +
-      kEndLines;
-  ASSERT_GE(log.size(), tail.size());
-  EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+      kEndLines);
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "NULL") << row[0];
 }
 
 TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
   ASSERT_EQ(rmdir(dir_.File("Veltrano_php/log").c_str()), 0);
-  AddBooking(
-      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T1','L1','K','',"
-      "'','','','201','','','DTA','',NULL,NOW()");
+  AddPlainBooking(1);
   const ProgramResult run = RunProgram(cwd_, {settings_});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(Transfer(), "1001,ST1,20261201,075813,1,T1,L1,K,,,,,204,,,DTA,\n");
+  EXPECT_EQ(Transfer(), PlainLine(1));
   EXPECT_EQ(Marks()[0][2], "4");
 }
 
