@@ -15,40 +15,36 @@ constexpr char kInsert[] =
     "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewUkz, BewDat) "
     "VALUES ";
 
-class BookingStatementsTest : public DatabaseTest {
+class BookingStatementsTest : public ConnectedDatabaseTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    if (HasFatalFailure()) return;
-    ASSERT_EQ(SQL_Connect(db_, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0)
-        << db_.last_error;
-  }
-  void TearDown() override {
-    SQL_CloseBookings(selection_);
-    SQL_Close(db_);
-    DatabaseTest::TearDown();
-  }
-
   // Selects the pending bookings and fetches them all, marking each one when
-  // mark is set. Returns "BewIDN/BewLfn" of each booking fetched.
-  std::vector<std::string> FetchPending(bool mark, std::vector<int>* mark_statuses = nullptr) {
+  // marks is given and recording the marking's status there. Returns
+  // "BewIDN/BewLfn" of each booking fetched.
+  std::vector<std::string> FetchPending(std::vector<int>* marks = nullptr) {
     std::vector<std::string> fetched;
-    EXPECT_EQ(SQL_SelectBookings(db_, selection_), 0) << db_.last_error;
+    EXPECT_EQ(SQL_SelectBookings(db_, handle_), 0) << db_.last_error;
     BookingRecord record;
     int status;
-    while ((status = SQL_FetchBooking(db_, selection_, record)) == 0) {
+    while ((status = SQL_FetchBooking(db_, handle_, record)) == 0) {
       fetched.push_back(record.BewIDN + "/" + record.BewLfn);
-      const int marked = mark ? SQL_MarkTranfer(db_, record) : 0;
-      if (mark_statuses != nullptr) mark_statuses->push_back(marked);
+      if (marks != nullptr) marks->push_back(SQL_MarkTranfer(db_, record));
     }
     EXPECT_EQ(status, kNoMoreRows);
-    EXPECT_EQ(SQL_CloseBookings(selection_), 0);
+    EXPECT_EQ(SQL_CloseBookings(handle_), 0);
     return fetched;
   }
-
-  DbConnection db_;
-  StatementHandle selection_;
 };
+
+// Every field of the record in the order of the table's columns, each ended by "|".
+std::string Fields(const BookingRecord& r) {
+  std::string all;
+  for (const std::string* field : {&r.BewTID, &r.BewLID, &r.BewIDN, &r.BewSto, &r.BewDtm, &r.BewUhr,
+                                   &r.BewLfn, &r.BewArt, &r.BewTas, &r.BewEra, &r.BewKze, &r.BewBer,
+                                   &r.BewErq, &r.BewKst, &r.BewQua, &r.BewSrc, &r.BewRes}) {
+    all += *field + "|";
+  }
+  return all;
+}
 
 TEST(TrimRightTest, RemovesOnlyTrailingBlanksAndTabs) {
   const std::vector<std::pair<std::string, std::string>> cases = {
@@ -62,12 +58,11 @@ TEST(TrimRightTest, RemovesOnlyTrailingBlanksAndTabs) {
 }
 
 TEST_F(BookingStatementsTest, ServerTimeAsDayMonthYearAndClock) {
-  std::string server_time = "unchanged";
+  std::string server_time;
   ASSERT_EQ(SQL_GetServerTime(db_, server_time), 0);
   EXPECT_TRUE(std::regex_match(server_time, std::regex(R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)")))
       << server_time;
-  const Rows today = Query("SELECT date_format(sysdate(), '%d.%m.%Y')");
-  EXPECT_EQ(server_time.substr(0, 10), today.at(0).at(0));
+  EXPECT_EQ(server_time.substr(0, 10), Query("SELECT date_format(sysdate(), '%d.%m.%Y')")[0][0]);
 
   Exec("KILL CONNECTION " + std::to_string(mysql_thread_id(db_.mysql)));
   server_time = "unchanged";
@@ -75,113 +70,61 @@ TEST_F(BookingStatementsTest, ServerTimeAsDayMonthYearAndClock) {
   EXPECT_EQ(server_time, "unchanged");
 }
 
-TEST_F(BookingStatementsTest, SelectsPendingBookingsInKeyOrder) {
-  BookingRecord record;
-  ASSERT_EQ(SQL_SelectBookings(db_, selection_), 0);
-  EXPECT_EQ(SQL_FetchBooking(db_, selection_, record), kNoMoreRows);
-  EXPECT_EQ(record.BewIDN + record.BewDtm + record.BewKst, "");
-  SQL_CloseBookings(selection_);
-  // A new transaction, so that the selection below reads the rows added now.
-  ASSERT_EQ(SQL_Commit(db_), 1);
-
+// Pending bookings (BewUkz not 4, NULL included) come in key order and are
+// marked; a refused marking (the trigger's 1644) neither ends the fetching nor
+// marks its row. The purge takes the transferred bookings stored more than
+// three months back. Nothing of it shows before the commit.
+TEST_F(BookingStatementsTest, SelectionMarkingAndPurgeInOneTransaction) {
   Exec(std::string(kInsert) +
-       "('B', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL),"
-       "('A', 'S', '2024-01-05', '2024-01-05 10:00:00', '2', 3, NULL),"
-       "('A', 'S', '2024-01-05', '2024-01-05 10:00:00', '1', NULL, NULL),"
+       "('B', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, sysdate() - interval 4 month),"
+       "('A', 'S', '2024-01-05', '2024-01-05 10:00:00', '2', 3, sysdate() - interval 4 month),"
+       "('A', 'S', '2024-01-05', '2024-01-05 10:00:00', '1', NULL, sysdate() - interval 2 month),"
        "('A', 'S', '2024-01-05', '2024-01-05 09:30:15', '9', 0, NULL),"
-       "('A', 'S', '2024-01-04', '2024-01-04 23:00:00', '1', 4, NULL)");
-  EXPECT_EQ(FetchPending(false), (std::vector<std::string>{"A/9", "A/1", "A/2", "B/1"}));
+       "('A', 'S', '2024-01-04', '2024-01-04 23:00:00', '1', 4, sysdate() - interval 4 month),"
+       "('C', 'S', '2024-01-04', '2024-01-04 23:00:00', '1', 4, sysdate() - interval 2 month)");
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.KVS321BEW_REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "IF NEW.BewLfn = '2' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  std::vector<int> marks;
+  EXPECT_EQ(FetchPending(&marks), (std::vector<std::string>{"A/9", "A/1", "A/2", "B/1"}));
+  EXPECT_EQ(marks, (std::vector<int>{0, 0, 1644, 0}));
+  EXPECT_EQ(FetchPending(), std::vector<std::string>{"A/2"});
+  EXPECT_EQ(SQL_DeleteTransferred(db_), 0) << db_.last_error;
+  BookingRecord record;
+  EXPECT_EQ(SQL_FetchBooking(db_, handle_, record), -1);  // nothing selected
 
-  ASSERT_EQ(SQL_SelectBookings(db_, selection_), 0);
-  ASSERT_EQ(SQL_FetchBooking(db_, selection_, record), 0);
-  EXPECT_EQ(record.BewDtm, "20240105000000");
-  EXPECT_EQ(record.BewUhr, "20240105093015");
-  EXPECT_EQ(SQL_CloseBookings(selection_), 0);
-  EXPECT_EQ(SQL_CloseBookings(selection_), -1);
-
-  // A failed selection leaves nothing to fetch and nothing to release. The
-  // commit ends the reading transaction, which would hold off the drop.
-  ASSERT_EQ(SQL_Commit(db_), 1);
-  Exec("DROP TABLE KVSYSTEM.KVS321BEW");
-  EXPECT_EQ(SQL_SelectBookings(db_, selection_), 1146);
-  EXPECT_EQ(SQL_FetchBooking(db_, selection_, record), -1);
-  EXPECT_EQ(record.BewUhr, "20240105093015");
-  EXPECT_EQ(SQL_CloseBookings(selection_), -1);
+  // Each booking as IDN, Lfn, "=", BewUkz ("-" for NULL) and "+" when BewUdt is set.
+  const std::string state =
+      "SELECT GROUP_CONCAT(BewIDN, BewLfn, '=', IFNULL(BewUkz, '-'), IF(BewUdt IS NULL, '', '+') "
+      "ORDER BY BewIDN, BewUhr, BewLfn) FROM KVSYSTEM.KVS321BEW";
+  EXPECT_EQ(Query(state), (Rows{{"A1=4,A9=0,A1=-,A2=3,B1=-,C1=4"}}));
+  EXPECT_EQ(SQL_Commit(db_), 1);
+  EXPECT_EQ(Query(state), (Rows{{"A9=4+,A1=4+,A2=3,C1=4"}}));
 }
 
 TEST_F(BookingStatementsTest, FetchFillsTrimsAndClearsNullColumns) {
   Exec(
       "INSERT INTO KVSYSTEM.KVS321BEW (BewTID, BewLID, BewIDN, BewSto, BewDtm, BewUhr, BewLfn, "
       "BewArt, BewTas, BewEra, BewKze, BewBer, BewErq, BewKst, BewQua, BewSrc, BewRes) VALUES "
-      "('tid\t', 'lid', 'M\xFC"
-      "ller ', 'sto', '2024-02-29', '2024-02-29 13:05:09', '7', 'art', "
+      "('tid\t', 'lid', 'M\xFCller ', 'sto', '2024-02-29', '2024-02-29 13:05:09', '7', 'art', "
       "'ta', '201', ' ', 'b', 'erq', 'ab  \t', 'qua', 'DTA ', 'res'),"
       "('t2', NULL, 'N', NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
       "NULL, NULL)");
   BookingRecord record;
-  ASSERT_EQ(SQL_SelectBookings(db_, selection_), 0);
-  ASSERT_EQ(SQL_FetchBooking(db_, selection_, record), 0);
-  const std::vector<std::string> first = {
-      record.BewTID, record.BewLID, record.BewIDN, record.BewSto, record.BewDtm, record.BewUhr,
-      record.BewLfn, record.BewArt, record.BewTas, record.BewEra, record.BewKze, record.BewBer,
-      record.BewErq, record.BewKst, record.BewQua, record.BewSrc, record.BewRes};
-  EXPECT_EQ(first,
-            (std::vector<std::string>{"tid", "lid",
-                                      "M\xFC"
-                                      "ller",
-                                      "sto", "20240229000000", "20240229130509", "7", "art", "ta",
-                                      "201", " ", "b", "erq", "ab", "qua", "DTA", "res"}));
-  EXPECT_EQ(record.keys[kKeyBewIDN].text,
-            "M\xFC"
-            "ller ");
-  EXPECT_FALSE(record.keys[kKeyBewIDN].is_null);
-  EXPECT_EQ(record.keys[kKeyBewDtm].text, "20240229000000");
+  ASSERT_EQ(SQL_SelectBookings(db_, handle_), 0);
+  ASSERT_EQ(SQL_FetchBooking(db_, handle_, record), 0);
+  EXPECT_EQ(Fields(record),
+            "tid|lid|M\xFCller|sto|20240229000000|20240229130509|7|art|ta|201| |b|erq|ab|qua|DTA|"
+            "res|");
 
   // Nothing of the booking before carries over into NULL columns.
-  ASSERT_EQ(SQL_FetchBooking(db_, selection_, record), 0);
-  EXPECT_EQ(record.BewIDN, "N");
-  EXPECT_EQ(record.BewLID + record.BewSto + record.BewDtm + record.BewUhr + record.BewLfn +
-                record.BewEra + record.BewKze + record.BewKst + record.BewSrc + record.BewRes,
-            "");
-  EXPECT_FALSE(record.keys[kKeyBewIDN].is_null);
-  for (int key = kKeyBewSto; key < kRowKeyCount; ++key) {
-    EXPECT_TRUE(record.keys[key].is_null) << key;
-    EXPECT_EQ(record.keys[key].text, "") << key;
-  }
-  EXPECT_EQ(SQL_FetchBooking(db_, selection_, record), kNoMoreRows);
-  EXPECT_EQ(record.BewIDN, "N");
+  ASSERT_EQ(SQL_FetchBooking(db_, handle_, record), 0);
+  EXPECT_EQ(Fields(record), "t2||N|||||||||||||||");
+  EXPECT_EQ(SQL_FetchBooking(db_, handle_, record), kNoMoreRows);
 }
 
-TEST_F(BookingStatementsTest, MarkingsAndPurgeBelongToOneTransaction) {
-  Exec(std::string(kInsert) +
-       "('old-pending', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL,"
-       " date_add(sysdate(), interval -4 month)),"
-       "('recent-pending', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', 3,"
-       " date_add(sysdate(), interval -2 month)),"
-       "('old-done', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', 4,"
-       " date_add(sysdate(), interval -4 month)),"
-       "('recent-done', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', 4,"
-       " date_add(sysdate(), interval -2 month))");
-  std::vector<int> marked;
-  EXPECT_EQ(FetchPending(true, &marked),
-            (std::vector<std::string>{"old-pending/1", "recent-pending/1"}));
-  EXPECT_EQ(marked, (std::vector<int>{0, 0}));
-  EXPECT_EQ(SQL_DeleteTransferred(db_), 0) << db_.last_error;
-
-  const std::string marks = "SELECT BewIDN, BewUkz FROM KVSYSTEM.KVS321BEW ORDER BY BewIDN";
-  EXPECT_EQ(Query(marks), (Rows{{"old-done", "4"},
-                                {"old-pending", "<NULL>"},
-                                {"recent-done", "4"},
-                                {"recent-pending", "3"}}));
-  EXPECT_EQ(SQL_Commit(db_), 1);
-  EXPECT_EQ(Query(marks), (Rows{{"recent-done", "4"}, {"recent-pending", "4"}}));
-  EXPECT_EQ(Query("SELECT BewUdt IS NOT NULL FROM KVSYSTEM.KVS321BEW WHERE BewIDN = "
-                  "'recent-pending'"),
-            (Rows{{"1"}}));
-}
-
-// The marking finds exactly the fetched row, whether the table's collation
-// pads trailing blanks or not.
+// The marking finds exactly the fetched row (quotes, backslashes, trailing
+// blanks, NULL keys), whether the table's collation pads trailing blanks or not.
 class MarkingTest : public BookingStatementsTest,
                     public ::testing::WithParamInterface<const char*> {};
 
@@ -193,36 +136,19 @@ TEST_P(MarkingTest, MarksExactlyTheFetchedRow) {
        "('', 'S1', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL),"
        "('K', 'S1', '2024-01-05', '2024-01-05 08:00:00', NULL, NULL, NULL),"
        "('x\\' OR \\'1\\'=\\'1', 'S1', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL),"
-       "('M\xFC"
-       "ller', 'S1', NULL, '2024-01-05 08:00:00', '1', NULL, NULL),"
+       "('M\xFCller', 'S1', NULL, '2024-01-05 08:00:00', '1', NULL, NULL),"
        // Already transferred and never to be touched again by these markings.
        "('K', 'S1', '2024-01-05', '2024-01-05 08:00:00', '', 4, NULL),"
-       "('M\xFC"
-       "ller', 'S1', '2024-01-05', '2024-01-05 08:00:00', '1', 4, NULL)");
-  std::vector<int> marked;
-  EXPECT_EQ(FetchPending(true, &marked).size(), 5u);
-  EXPECT_EQ(marked, std::vector<int>(5, 0));
-  // Every booking was marked, so none is selected again.
-  EXPECT_EQ(FetchPending(false), std::vector<std::string>{});
+       "('M\xFCller', 'S1', '2024-01-05', '2024-01-05 08:00:00', '1', 4, NULL)");
+  std::vector<int> marks;
+  EXPECT_EQ(FetchPending(&marks).size(), 5u);
+  EXPECT_EQ(marks, std::vector<int>(5, 0));
+  EXPECT_EQ(FetchPending(), std::vector<std::string>{});  // every booking was marked
   ASSERT_EQ(SQL_Commit(db_), 1);
   EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUdt IS NULL"), (Rows{{"2"}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Collations, MarkingTest,
                          ::testing::Values("latin1_swedish_ci", "latin1_swedish_nopad_ci"));
-
-TEST_F(BookingStatementsTest, RefusedMarkingDoesNotEndTheFetching) {
-  Exec(std::string(kInsert) +
-       "('A', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL),"
-       "('B', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL),"
-       "('C', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL, NULL)");
-  Exec(
-      "CREATE TRIGGER KVSYSTEM.KVS321BEW_REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
-      "IF NEW.BewIDN = 'B' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
-  std::vector<int> marked;
-  EXPECT_EQ(FetchPending(true, &marked), (std::vector<std::string>{"A/1", "B/1", "C/1"}));
-  EXPECT_EQ(marked, (std::vector<int>{0, 1644, 0}));
-  EXPECT_EQ(FetchPending(false), std::vector<std::string>{"B/1"});
-}
 
 }  // namespace

@@ -22,230 +22,163 @@ TEST(StrUpperTest, ChangesOnlyAsciiLetters) {
   EXPECT_EQ(text, "DTA/D AZ{`@\xE4\xFC");
 }
 
+// The booking of the worked example, with the given id, source and code.
+BookingRecord Booking(const std::string& id, const std::string& source, const std::string& code) {
+  // clang-format off
+  //       TID  LID  IDN Sto  Dtm               Uhr               Lfn  Art  Tas
+  return {"T", "L", id, "S", "20240301000000", "20240301063015", "2", "A", "X",
+  //      Era   Kze Ber  Erq Kst  Qua Res Src
+          code, "", "1", "", "K", "", "", source, {}};
+  // clang-format on
+}
+
 // BewEra after mapping a booking of the given source, code and 40P markers.
-std::string Mapped(const std::string& source, const std::string& code, const std::string& kze = "",
-                   const std::string& ber = "") {
-  BookingRecord record;
-  record.BewSrc = source;
-  record.BewEra = code;
+std::string Mapped(const char* source, const char* code, const char* kze = "",
+                   const char* ber = "") {
+  BookingRecord record = Booking("I", source, code);
   record.BewKze = kze;
   record.BewBer = ber;
   MapBookingCode(record);
-  EXPECT_EQ(record.BewSrc, source);  // written as fetched, not upper-cased
   return record.BewEra;
 }
 
-TEST(MapBookingCodeTest, DtaRewritesItsListedCodesOnly) {
+TEST(MapBookingCodeTest, EverySource) {
+  // DTA, in any case, rewrites its listed codes and keeps every other one.
   for (const char* source : {"DTA", "dta", "Dta", "dTA"}) {
-    for (const char* code : {"200", "201", "202", "203", "206", "207", "208", "210"}) {
+    for (const char* code : {"200", "201", "202", "203", "206", "207", "208", "210"})
       EXPECT_EQ(Mapped(source, code), "204") << source << " " << code;
-    }
-    for (const char* code : {"430", "431", "500", "501"}) {
+    for (const char* code : {"430", "431", "500", "501"})
       EXPECT_EQ(Mapped(source, code), "426") << source << " " << code;
-    }
-    for (const char* code : {"205", "209", "204", "426", "4", "2", "3", "999", "", "20", "2010"}) {
+    for (const char* code : {"205", "209", "204", "426", "4", "2", "3", "999", "", "20", "2010"})
       EXPECT_EQ(Mapped(source, code), code) << source << " " << code;
-    }
   }
-}
-
-TEST(MapBookingCodeTest, OtherSources) {
-  EXPECT_EQ(Mapped("40P", "201", " "), "100");  // one blank counts as a marker
+  // 40P gives 100 for any marker (one blank counts) or authorisation "1", else 204.
+  EXPECT_EQ(Mapped("40P", "201", " "), "100");
   EXPECT_EQ(Mapped("40p", "999", "K", "2"), "100");
   EXPECT_EQ(Mapped("40P", "", "", "1"), "100");
-  EXPECT_EQ(Mapped("40P", "100", "", "2"), "204");
   EXPECT_EQ(Mapped("40P", "100", "", "11"), "204");
   EXPECT_EQ(Mapped("40P", "100"), "204");
   EXPECT_EQ(Mapped("50p", "999"), "100");
-  EXPECT_EQ(Mapped("62P", "999"), "999");
   EXPECT_EQ(Mapped("62p", "2"), "2");
   EXPECT_EQ(Mapped("62P", ""), "");
-  for (const char* source : {"", "XYZ", "DTA1", " DTA", "60P", "\xE4"}) {
+  for (const char* source : {"", "XYZ", "DTA1", " DTA", "60P", "\xE4"})
     EXPECT_EQ(Mapped(source, "430"), "204") << source;
-  }
 }
 
 TEST(IsAcceptedCodeTest, AcceptsTheListedCodesOnly) {
-  for (const char* code : {"100", "204", "426", "4", "5", "6", "7", "8", "9", "0", "1"}) {
+  for (const char* code : {"100", "204", "426", "4", "5", "6", "7", "8", "9", "0", "1"})
     EXPECT_TRUE(IsAcceptedCode(code)) << code;
-  }
-  for (const char* code : {"2", "3", "200", "205", "999", "", "04", "10", "1000", "204 "}) {
+  for (const char* code : {"2", "3", "200", "205", "999", "", "04", "10", "1000", "204 "})
     EXPECT_FALSE(IsAcceptedCode(code)) << code;
-  }
-}
-
-BookingRecord Booking(const std::string& id, const std::string& source, const std::string& code) {
-  BookingRecord record;
-  record.BewIDN = id;
-  record.BewSto = "S";
-  record.BewDtm = "20240301000000";
-  record.BewUhr = "20240301063015";
-  record.BewLfn = "2";
-  record.BewTID = "T";
-  record.BewLID = "L";
-  record.BewArt = "A";
-  record.BewKst = "K";
-  record.BewBer = "1";
-  record.BewEra = code;
-  record.BewTas = "X";
-  record.BewSrc = source;
-  return record;
 }
 
 TEST(ExportLinesTest, FieldsStandAsTheyAre) {
-  BookingRecord record = Booking("I", "40P", "200");
-  MapBookingCode(record);
-  EXPECT_EQ(FormatTransferLine(record), "I,S,20240301,063015,2,T,L,A,K,,,1,100,,X,40P,\n");
-  EXPECT_EQ(FormatProtocolLine(record), "I,20240301,063015,T,L,A, 2, 40P");
+  // Every field in its place, written as it stands.
+  BookingRecord record = Booking("I", "62P", "7");
+  record.BewQua = "Q";
+  record.BewKze = "Z";
+  record.BewErq = "E";
+  record.BewRes = "r,\n";
+  EXPECT_EQ(FormatTransferLine(record), "I,S,20240301,063015,2,T,L,A,K,Q,Z,1,7,E,X,62P,r,\n\n");
 
   BookingRecord empty;
   EXPECT_EQ(FormatTransferLine(empty), std::string(16, ',') + "\n");
   EXPECT_EQ(FormatProtocolLine(empty), ",,,,,, , ");
-
   // Short stamps give what they have; a long one gives six time characters.
   empty.BewDtm = "2024";
-  empty.BewUhr = "20240301";
-  EXPECT_EQ(FormatProtocolLine(empty), ",2024,,,,, , ");
   empty.BewUhr = "202403010";
   EXPECT_EQ(FormatProtocolLine(empty), ",2024,0,,,, , ");
   empty.BewUhr = "2024030106301599";
   EXPECT_EQ(FormatProtocolLine(empty), ",2024,063015,,,, , ");
-
-  record.BewRes = "r,\n";  // written as it stands
-  EXPECT_EQ(FormatTransferLine(record), "I,S,20240301,063015,2,T,L,A,K,,,1,100,,X,40P,r,\n\n");
-}
-
-// Records the code of every booking handed to the marking.
-struct Marks {
-  int status = 0;
-  std::vector<std::string> codes;
-};
-
-int Mark(BookingRecord& record, void* context) {
-  Marks* marks = static_cast<Marks*>(context);
-  marks->codes.push_back(record.BewEra);
-  return marks->status;
 }
 
 class ExportBookingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    log_ = ProtocolLog{dir_.File("log.txt"), dir_.File("log_bak.txt")};
-    console_ = std::tmpfile();
+    console_ = std::fopen(dir_.File("console.txt").c_str(), "wb");
     ASSERT_NE(console_, nullptr);
-    context_.transfer_path = dir_.File("BEWDATA.dat");
-    context_.protocol = &log_;
-    context_.console = console_;
-    context_.mark = Mark;
-    context_.mark_context = &marks_;
+    context_ = ExportContext{dir_.File("BEWDATA.dat"), &log_, console_, Mark, this, 0};
     WriteFileBytes(context_.transfer_path, "earlier run\n");
   }
   void TearDown() override {
     if (console_ != nullptr) std::fclose(console_);
   }
 
-  std::string Console() {
-    std::string text;
-    std::rewind(console_);
-    for (int c; (c = std::fgetc(console_)) != EOF;) text += static_cast<char>(c);
-    return text;
+  // The marking: records the code of every booking handed to it.
+  static int Mark(BookingRecord& record, void* context) {
+    ExportBookingTest* test = static_cast<ExportBookingTest*>(context);
+    test->marked_codes_.push_back(record.BewEra);
+    return test->mark_status_;
   }
 
-  // Expects that the last booking changed nothing: no line, count, log, marking or output.
-  void ExpectNothingDone(const std::string& transfer_before) {
-    EXPECT_EQ(ReadFileBytes(context_.transfer_path), transfer_before);
-    EXPECT_EQ(context_.exported_count, 0);
-    EXPECT_FALSE(FileExists(log_.path));
-    EXPECT_EQ(Console(), "");
-    EXPECT_TRUE(marks_.codes.empty());
-  }
+  std::string Console() { return ReadFileBytes(dir_.File("console.txt")); }
 
   ScopedTempDir dir_;
-  ProtocolLog log_;
+  ProtocolLog log_{dir_.File("log.txt"), dir_.File("log_bak.txt")};
   FILE* console_ = nullptr;
-  Marks marks_;
+  int mark_status_ = 0;
+  std::vector<std::string> marked_codes_;
   ExportContext context_;
 };
 
+// Accepted codes are written, logged and printed; every booking is marked,
+// and a failed marking is returned and printed whether written or not.
 TEST_F(ExportBookingTest, WritesAcceptedAndMarksEveryBooking) {
-  BookingRecord first = Booking("I1", "dta", "201");
-  BookingRecord second = Booking("I2", "40P", "200");
-  second.BewTID = std::string(255, 'T');
+  BookingRecord first = Booking("I", "40P", "200");
   EXPECT_EQ(ExportBooking(context_, first), 0);
   for (const char* code : {"205", "2", "3"}) {
     BookingRecord skipped = Booking("S", "DTA", code);
     EXPECT_EQ(ExportBooking(context_, skipped), 0);
   }
+  mark_status_ = 1205;
   BookingRecord unknown = Booking("S", "62P", "999");
-  EXPECT_EQ(ExportBooking(context_, unknown), 0);
-  EXPECT_EQ(ExportBooking(context_, second), 0);
+  EXPECT_EQ(ExportBooking(context_, unknown), 1205);
+  BookingRecord second = Booking("I2", "dta", "201");
+  second.BewTID = std::string(255, 'T');
+  EXPECT_EQ(ExportBooking(context_, second), 1205);
 
   EXPECT_EQ(ReadFileBytes(context_.transfer_path),
-            "earlier run\nI1,S,20240301,063015,2,T,L,A,K,,,1,204,,X,dta,\n"
+            "earlier run\nI,S,20240301,063015,2,T,L,A,K,,,1,100,,X,40P,\n"
             "I2,S,20240301,063015,2," +
-                std::string(255, 'T') + ",L,A,K,,,1,100,,X,40P,\n");
+                std::string(255, 'T') + ",L,A,K,,,1,204,,X,dta,\n");
   EXPECT_EQ(context_.exported_count, 2);
-  EXPECT_EQ(ReadFileBytes(log_.path), "I1,20240301,063015,T,L,A, 2, dta\r\nI2,20240301,063015," +
-                                          std::string(255, 'T') + ",L,A, 2, 40P\r\n");
+  EXPECT_EQ(ReadFileBytes(log_.path), "I,20240301,063015,T,L,A, 2, 40P\r\nI2,20240301,063015," +
+                                          std::string(255, 'T') + ",L,A, 2, dta\r\n");
   EXPECT_EQ(Console(),
-            "ID: I1, Buchung vom 20240301 063015  uebergeben\n"
-            "ID: I2, Buchung vom 20240301 063015  uebergeben\n");
-  EXPECT_EQ(marks_.codes, (std::vector<std::string>{"204", "205", "2", "3", "999", "100"}));
-}
-
-TEST_F(ExportBookingTest, FailedMarkingIsReportedAndPrinted) {
-  marks_.status = 1205;
-  BookingRecord written = Booking("I1", "50P", "");
-  BookingRecord skipped = Booking("I2", "62P", "2");
-  EXPECT_EQ(ExportBooking(context_, written), 1205);
-  EXPECT_EQ(ExportBooking(context_, skipped), 1205);
-  EXPECT_EQ(context_.exported_count, 1);
-  EXPECT_EQ(Console(),
-            "ID: I1, Buchung vom 20240301 063015  uebergeben\n"
+            "ID: I, Buchung vom 20240301 063015  uebergeben\n"
             "\nFehler 'SQL_MarkTranfer: 1205\n"
+            "ID: I2, Buchung vom 20240301 063015  uebergeben\n"
             "\nFehler 'SQL_MarkTranfer: 1205\n");
+  EXPECT_EQ(marked_codes_, (std::vector<std::string>{"100", "205", "2", "3", "999", "204"}));
 }
 
-TEST_F(ExportBookingTest, RemovedDirectoryStopsTheBooking) {
-  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("gone")));
-  context_.transfer_path = dir_.File("gone/BEWDATA.dat");
-  ASSERT_TRUE(std::filesystem::remove(dir_.File("gone")));
+// A line that cannot be written, by a file size limit (SIGXFSZ ignored) that
+// leaves room for part of it or by a removed directory, leaves the file as it
+// was and the booking neither counted, logged, printed nor marked.
+TEST_F(ExportBookingTest, FailedAppendLeavesNoTraceOfTheBooking) {
+  const std::string before = ReadFileBytes(context_.transfer_path);
   BookingRecord record = Booking("I", "50P", "");
-  EXPECT_EQ(ExportBooking(context_, record), kTransferWriteFailed);
-  EXPECT_FALSE(FileExists(context_.transfer_path));
-  ExpectNothingDone("");
-}
-
-// Runs body with writes past limit bytes failing (EFBIG, SIGXFSZ ignored)
-// and restores the process's limit and signal handling afterwards.
-template <typename Body>
-void WithFileSizeLimit(rlim_t limit, Body body) {
   rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
-  rlimit limited = saved;
-  limited.rlim_cur = limit;
+  const rlimit limited{before.size() + 5, saved.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  body();
+  const int status = ExportBooking(context_, record);
   EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
   signal(SIGXFSZ, saved_handler);
-}
+  EXPECT_EQ(status, kTransferWriteFailed);
+  EXPECT_EQ(ReadFileBytes(context_.transfer_path), before);
 
-TEST_F(ExportBookingTest, FileSizeLimitLeavesNoTornLine) {
-  const std::string before = ReadFileBytes(context_.transfer_path);
-  BookingRecord record = Booking("I", "50P", "");
-  // Room for five more bytes: part of the line gets written and must be cut away.
-  WithFileSizeLimit(before.size() + 5,
-                    [&] { EXPECT_EQ(ExportBooking(context_, record), kTransferWriteFailed); });
-  WithFileSizeLimit(before.size(), [&] {
-    EXPECT_EQ(AppendTransferLine(context_.transfer_path, "0123456789\n"), -1);
-  });
-  ExpectNothingDone(before);
+  ASSERT_TRUE(std::filesystem::create_directory(dir_.File("gone")));
+  context_.transfer_path = dir_.File("gone/BEWDATA.dat");
+  ASSERT_TRUE(std::filesystem::remove(dir_.File("gone")));
+  EXPECT_EQ(ExportBooking(context_, record), kTransferWriteFailed);
+  EXPECT_FALSE(FileExists(context_.transfer_path));
 
-  // With room again, the same booking goes through whole.
-  EXPECT_EQ(ExportBooking(context_, record), 0);
-  EXPECT_EQ(ReadFileBytes(context_.transfer_path),
-            before + "I,S,20240301,063015,2,T,L,A,K,,,1,100,,X,50P,\n");
+  EXPECT_EQ(context_.exported_count, 0);
+  EXPECT_FALSE(FileExists(log_.path));
+  EXPECT_EQ(Console(), "");
+  EXPECT_TRUE(marked_codes_.empty());
 }
 
 }  // namespace

@@ -3,12 +3,13 @@
 // environment (HALVORN_DB_SOCKET); without it these tests fail, never skip.
 #pragma once
 
-#include <mysql.h>
-
 #include <gtest/gtest.h>
+#include <mysql.h>
 
 #include <string>
 #include <vector>
+
+#include "db/db_connection.h"
 
 // A result as texts; an SQL NULL reads "<NULL>".
 using Rows = std::vector<std::vector<std::string>>;
@@ -35,4 +36,25 @@ class DatabaseTest : public ::testing::Test {
   Rows Query(const std::string& sql);
 
   MYSQL* admin_ = nullptr;
+};
+
+// DatabaseTest plus the program's own connection db_, opened as the test
+// account on KVSYSTEM by the default host, and a handle released at the end.
+// Defined here in full, so that only tests using it need the db module.
+class ConnectedDatabaseTest : public DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(SQL_Connect(db_, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0)
+        << db_.last_error;
+  }
+  void TearDown() override {
+    SQL_FreeResult(handle_);
+    SQL_Close(db_);
+    DatabaseTest::TearDown();
+  }
+
+  DbConnection db_;
+  StatementHandle handle_;
 };
