@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config/blowfish.h"
 #include "test/temp_dir.h"
@@ -16,123 +17,84 @@ std::string Record(const std::string& header, const std::string& number_and_key,
   return header + "\n" + number_and_key + EncryptHexValue(plain, kSettingsKey) + "\n";
 }
 
-std::string GoodFile() {
-  return Record("x;DB;", "1;LOGIN;", "scott") + Record("x;DB;", "2;PASS;", "tiger") +
-         Record("x;DB;", "3;DB_SYSTEM;", "MySQL") + Record("x;DB;", "4;NET8;", "dbhost");
+const std::string kLogin = Record("x;DB;", "1;LOGIN;", "scott");
+const std::string kPass = Record("x;DB;", "2;PASS;", "tiger");
+const std::string kHost(41, 'h');  // the longest NET8 value that is handed on
+const std::string kGood =
+    kLogin + kPass + Record("x;DB;", "3;DB_SYSTEM;", "MySQL") + Record("x;DB;", "4;NET8;", kHost);
+
+// Checks a file of the given content: the status, and texts the report must
+// contain or, marked with a leading "-", must not contain.
+void ExpectCheck(const std::string& content, int status, const std::vector<std::string>& texts,
+                 bool show_password = false) {
+  ScopedTempDir dir;
+  const std::string path = dir.File("Veltrano.ini");
+  ASSERT_TRUE(WriteFileBytes(path, content));
+  std::string report;
+  EXPECT_EQ(CheckSettingsFile(path, show_password, report), status) << report;
+  for (const std::string& text : texts) {
+    const bool absent = text[0] == '-';
+    EXPECT_EQ(report.find(text.substr(absent)) == std::string::npos, absent) << text << report;
+  }
 }
 
-bool Contains(const std::string& report, const std::string& text) {
-  return report.find(text) != std::string::npos;
-}
-
+// The answers of a good file, with nothing between them and the result.
 TEST(SettingsCheckTest, GoodFileShowsEachAnswerAndMasksThePassword) {
-  ScopedTempDir dir;
-  const std::string path = dir.File("Veltrano.ini");
-  ASSERT_TRUE(WriteFileBytes(path, GoodFile()));
-  std::string report;
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report, "LOGIN     : Zeilen 1-2, Schluessel \"LOGIN\", Wert \"scott\"\n"))
-      << report;
-  EXPECT_TRUE(Contains(report, "PASS      : Zeilen 3-4, Schluessel \"PASS\", Wert verdeckt"));
-  EXPECT_FALSE(Contains(report, "tiger"));
-  EXPECT_TRUE(Contains(report, "NET8      : Zeilen 7-8, Schluessel \"NET8\", Wert \"dbhost\"\n"));
-  EXPECT_FALSE(Contains(report, "WARNUNG"));
-  EXPECT_FALSE(Contains(report, "FEHLER"));
-  EXPECT_TRUE(Contains(report, "Ergebnis: in Ordnung\n"));
-
-  EXPECT_EQ(CheckSettingsFile(path, true, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report, "Wert \"tiger\""));
+  ExpectCheck(kGood, kCheckPassed,
+              {"\nLOGIN     : Zeilen 1-2, Schluessel \"LOGIN\", Wert \"scott\"\n"
+               "PASS      : Zeilen 3-4, Schluessel \"PASS\", Wert verdeckt (anzeigen mit /P)\n"
+               "DB_SYSTEM : Zeilen 5-6, Schluessel \"DB_SYSTEM\", Wert \"MySQL\"\n"
+               "NET8      : Zeilen 7-8, Schluessel \"NET8\", Wert \"" +
+                   kHost + "\"\nErgebnis: in Ordnung\n",
+               "-tiger"});
+  ExpectCheck(kGood, kCheckPassed, {"Wert \"tiger\""}, true);
 }
 
+// A record whose header has fewer than two ";", or whose number is 0,
+// answers every later request.
 TEST(SettingsCheckTest, ShadowingRecordFailsTheCheck) {
-  ScopedTempDir dir;
-  const std::string path = dir.File("Veltrano.ini");
-  ASSERT_TRUE(WriteFileBytes(
-      path, Record("x;DB;", "1;LOGIN;", "scott") + Record("Kopfzeile", "3;DB_SYSTEM;", "MySQL") +
-                Record("x;DB;", "2;PASS;", "tiger") + Record("x;DB;", "4;NET8;", "dbhost")));
-  std::string report;
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckFailed);
-  EXPECT_TRUE(Contains(report, "LOGIN     : Zeilen 1-2, Schluessel \"LOGIN\"")) << report;
-  EXPECT_TRUE(Contains(report,
-                       "FEHLER: PASS wird vom Eintrag in Zeilen 3-4 mit dem Schluessel "
-                       "\"DB_SYSTEM\" beantwortet: seine Kopfzeile hat weniger als zwei \";\""));
-  EXPECT_TRUE(Contains(report, "FEHLER: NET8 wird vom Eintrag in Zeilen 3-4"));
-  EXPECT_FALSE(Contains(report, "FEHLER: DB_SYSTEM"));
-  EXPECT_TRUE(Contains(report, "Ergebnis: fehlerhaft\n"));
-
-  // A record with number 0 shadows as well.
-  ASSERT_TRUE(WriteFileBytes(path, Record("x;DB;", "1;LOGIN;", "scott") +
-                                       Record("x;DB;", "0;DB_SYSTEM;", "MySQL") +
-                                       Record("x;DB;", "2;PASS;", "tiger")));
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckFailed);
-  EXPECT_TRUE(Contains(report,
-                       "FEHLER: PASS wird vom Eintrag in Zeilen 3-4 mit dem Schluessel "
-                       "\"DB_SYSTEM\" beantwortet: seine Nummer ist 0"))
-      << report;
+  const std::string by = "wird vom Eintrag in Zeilen 3-4 mit dem Schluessel \"DB_SYSTEM\"";
+  ExpectCheck(kLogin + Record("Kopfzeile", "3;DB_SYSTEM;", "MySQL") + kPass, kCheckFailed,
+              {"FEHLER: PASS " + by + " beantwortet: seine Kopfzeile hat weniger als zwei",
+               "FEHLER: NET8 " + by, "-FEHLER: LOGIN", "-FEHLER: DB_SYSTEM", "fehlerhaft\n"});
+  ExpectCheck(kLogin + Record("x;DB;", "0;DB_SYSTEM;", "MySQL") + kPass, kCheckFailed,
+              {"FEHLER: PASS " + by + " beantwortet: seine Nummer ist 0"});
 }
 
+// LOGIN and PASS must be answered; a missing DB_SYSTEM or NET8, an empty or
+// over-long NET8 and a later record with the same key only warn.
 TEST(SettingsCheckTest, MissingAccountFailsOtherGapsWarn) {
-  ScopedTempDir dir;
-  const std::string path = dir.File("Veltrano.ini");
-  ASSERT_TRUE(WriteFileBytes(path, Record("x;DB;", "2;PASS;", "tiger")));
+  ExpectCheck(Record("x;DB;", "3;DB_SYSTEM;", "MySQL"), kCheckFailed,
+              {"LOGIN     : kein Eintrag gefunden", "FEHLER: LOGIN wird von keinem Eintrag",
+               "FEHLER: PASS wird von keinem Eintrag"});
+  ExpectCheck(kLogin + kPass, kCheckPassed, {"WARNUNG: NET8 ist leer: das Programm verbindet"});
+  const std::string long_host = Record("x;DB;", "5;NET8;", kHost + "h");
+  ExpectCheck(kLogin + kPass + long_host, kCheckPassed, {"NET8 ist 42 Zeichen lang (erlaubt"});
+  ExpectCheck(kGood + long_host, kCheckPassed,
+              {"-WARNUNG: NET8", "HINWEIS: NET8 steht auch in Zeilen 9-10; dieser Eintrag wird"});
   std::string report;
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckFailed);
-  EXPECT_TRUE(Contains(report, "LOGIN     : kein Eintrag gefunden")) << report;
-  EXPECT_TRUE(Contains(report, "FEHLER: LOGIN wird von keinem Eintrag beantwortet"));
-  EXPECT_FALSE(Contains(report, "FEHLER: PASS"));
-
-  // DB_SYSTEM and NET8 may be missing; an empty or over-long NET8 is a warning.
-  ASSERT_TRUE(WriteFileBytes(
-      path, Record("x;DB;", "1;LOGIN;", "scott") + Record("x;DB;", "2;PASS;", "tiger")));
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report,
-                       "WARNUNG: NET8 ist leer: das Programm verbindet mit dem "
-                       "Standard-Host der Client-Bibliothek"))
-      << report;
-  ASSERT_TRUE(WriteFileBytes(path, GoodFile() + Record("x;DB;", "5;NET8;", std::string(42, 'h'))));
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_FALSE(Contains(report, "WARNUNG: NET8"));
-  EXPECT_TRUE(Contains(report, "HINWEIS: NET8 steht auch in Zeilen 9-10")) << report;
-  ASSERT_TRUE(WriteFileBytes(path, Record("x;DB;", "1;LOGIN;", "scott") +
-                                       Record("x;DB;", "2;PASS;", "tiger") +
-                                       Record("x;DB;", "5;NET8;", std::string(42, 'h'))));
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report, "WARNUNG: NET8 ist 42 Zeichen lang (erlaubt sind 1 bis 41)"));
-
-  EXPECT_EQ(CheckSettingsFile(dir.File("missing.ini"), false, report), kCheckFileMissing);
-  EXPECT_TRUE(Contains(report, "kann nicht geoeffnet werden"));
+  EXPECT_EQ(CheckSettingsFile("/nonexistent/Veltrano.ini", false, report), kCheckFileMissing);
+  EXPECT_NE(report.find("kann nicht geoeffnet werden"), std::string::npos) << report;
 }
 
+// The rest of the over-long header line 9 is read as its data line, so the
+// record of lines 10-11 keeps its place. The over-long data line 13 leaves
+// its line feed as the next header, so line 16 ends a data line.
 TEST(SettingsCheckTest, WarnsOfLongLinesAndMalformedValues) {
-  ScopedTempDir dir;
-  const std::string path = dir.File("Veltrano.ini");
-  // The rest of the over-long header line 9 is read as its data line, so the
-  // record of lines 10-11 keeps its place.
-  ASSERT_TRUE(WriteFileBytes(path, GoodFile() + "x;DB;" + std::string(200, 'a') + "\n" +
-                                       "x;DB;\n5;EXTRA;0123456789abcdef\n" + "x;DB;\n7;LAST;" +
-                                       EncryptHexValue("v", kSettingsKey)));
-  std::string report;
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report, "WARNUNG: Zeile 9 ist als Kopfzeile laenger als 198 Zeichen"))
-      << report;
-  EXPECT_TRUE(Contains(report, "WARNUNG: der Wert in Zeile 9 ist keine Hex-Form"));
-  EXPECT_TRUE(Contains(report, "WARNUNG: der Wert in Zeile 11 ist keine Hex-Form"));
-  EXPECT_TRUE(Contains(report, "WARNUNG: Zeile 13 endet ohne Zeilenvorschub"));
-  EXPECT_FALSE(Contains(report, "Zeile 13 ist keine Hex-Form"));
-
-  ASSERT_TRUE(WriteFileBytes(path, GoodFile() + "x;DB;\n5;EXTRA;0123456789abcdef\n"));
-  EXPECT_EQ(CheckSettingsFile(path, false, report), kCheckPassed);
-  EXPECT_TRUE(Contains(report, "WARNUNG: der Wert in Zeile 10 ist keine Hex-Form")) << report;
-  EXPECT_FALSE(Contains(report, "Kopfzeile laenger"));
+  ExpectCheck(kGood + "x;DB;" + std::string(200, 'a') + "\nx;DB;\n5;EXTRA;0123456789abcdef\n" +
+                  "x;DB;\n6;LONG;" + std::string(392, 'A') + "\nx;DB;\nx;DB;\n7;LAST;" +
+                  EncryptHexValue("v", kSettingsKey),
+              kCheckPassed,
+              {"Zeile 9 ist als Kopfzeile laenger als 198", "Wert in Zeile 9 ist keine Hex-Form",
+               "Wert in Zeile 11 ist keine Hex-Form", "Zeile 13 ist als Datenzeile laenger als 398",
+               "Zeile 16 endet ohne Zeilenvorschub", "-Zeile 16 ist keine"});
 }
 
 TEST(SettingsCheckTest, HexForm) {
-  EXPECT_TRUE(IsHexValue(""));
-  EXPECT_TRUE(IsHexValue("0123456789ABCDEF"));
-  EXPECT_FALSE(IsHexValue("0123456789abcdef"));
-  EXPECT_FALSE(IsHexValue("0123456789ABCDE"));
-  EXPECT_FALSE(IsHexValue("0123456789ABCDEG"));
-  EXPECT_FALSE(IsHexValue("\n"));
+  for (const char* good : {"", "0123456789ABCDEF"}) EXPECT_TRUE(IsHexValue(good)) << good;
+  for (const char* bad : {"0123456789abcdef", "0123456789ABCDE", "0123456789ABCDEG", "\n"}) {
+    EXPECT_FALSE(IsHexValue(bad)) << bad;
+  }
 }
 
 }  // namespace
