@@ -20,7 +20,13 @@ die() { echo "db_server: $*" >&2; exit 1; }
 
 start() {
   local dir=$1 port=${2:-}
-  [ -n "$port" ] || port=$(( 20000 + RANDOM % 20000 ))
+  if [ -z "$port" ]; then
+    # A loopback port that nothing listens on yet.
+    port=$(( 20000 + RANDOM % 20000 ))
+    while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+      port=$(( 20000 + RANDOM % 20000 ))
+    done
+  fi
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   local me; me=$(id -un)
