@@ -4,7 +4,8 @@
 
 #include <string>
 
-// Flushes the file at path to stable storage (fsync, FlushFileBuffers).
+// Flushes the file at path to stable storage (fsync, FlushFileBuffers), and
+// on POSIX its directory as far as the file system allows.
 // Returns 0, or -1 when the file cannot be opened or flushed.
 int SyncFile(const std::string& path);
 
