@@ -22,10 +22,12 @@ build_programs
 bench=$top/.benchdb
 rm -rf "$bench"
 mkdir -p "$bench"
-trap 'scripts/db_server.sh stop "$bench/db"' EXIT
-scripts/db_server.sh start "$bench/db" >/dev/null
+# The server lives in a short temporary path: unix socket paths are limited.
+db=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-benchdb.XXXXXX")
+trap 'scripts/db_server.sh stop "$db"; rm -rf "$db"' EXIT
+scripts/db_server.sh start "$db" >/dev/null
 # shellcheck disable=SC1091
-. "$bench/db/env"
+. "$db/env"
 sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" -D KVSYSTEM "$@"; }
 
 columns="BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,
