@@ -22,12 +22,7 @@ build_programs
 bench=$top/.benchdb
 rm -rf "$bench"
 mkdir -p "$bench"
-# The server lives in a short temporary path: unix socket paths are limited.
-db=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-benchdb.XXXXXX")
-trap 'scripts/db_server.sh stop "$db"; rm -rf "$db"' EXIT
-scripts/db_server.sh start "$db" >/dev/null
-# shellcheck disable=SC1091
-. "$db/env"
+start_server
 sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" -D KVSYSTEM "$@"; }
 
 columns="BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,

@@ -15,12 +15,7 @@ build_programs
 demo=$top/.demo
 rm -rf "$demo"
 mkdir -p "$demo"
-# The server lives in a short temporary path: unix socket paths are limited.
-db=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-demodb.XXXXXX")
-trap 'scripts/db_server.sh stop "$db"; rm -rf "$db"' EXIT
-scripts/db_server.sh start "$db"
-# shellcheck disable=SC1091
-. "$db/env"
+start_server
 sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" --default-character-set=utf8mb4 "$@"; }
 sql <sql/demo_bookings.sql
 

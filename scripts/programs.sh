@@ -1,5 +1,5 @@
-# Sourced by the demo and the benchmark: builds the programs without tests
-# and writes a settings file for the throwaway server. Expects $top.
+# Sourced by the demo and the benchmark: builds the programs without tests,
+# starts a throwaway server and writes a settings file for it. Expects $top.
 
 # Installs what is missing and builds; sets $program and $tool.
 build_programs() {
@@ -24,4 +24,15 @@ write_settings() {
     number=$((number + 1))
     printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"
   done >"$1"
+}
+
+# Starts a throwaway server, stopped and removed when the script exits, and
+# sets its HALVORN_DB_* variables. It lives in a short temporary path, since
+# unix socket paths are limited in length.
+start_server() {
+  db=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-db.XXXXXX")
+  trap '"$top/scripts/db_server.sh" stop "$db"; rm -rf "$db"' EXIT
+  "$top/scripts/db_server.sh" start "$db" >/dev/null
+  # shellcheck disable=SC1091
+  . "$db/env"
 }
