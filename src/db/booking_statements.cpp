@@ -114,20 +114,26 @@ int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord
 
 int SQL_CloseBookings(StatementHandle& selection) { return SQL_FreeResult(selection); }
 
-int SQL_MarkTranfer(DbConnection& db, BookingRecord& record) {
-  if (db.mysql == nullptr) return -1;
-  StatementHandle update;
-  update.text = kMarkPrefix;
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& /*form*/, const BookingRecord& record,
+                         std::string& statement) {
+  if (mysql == nullptr) return false;
+  statement = kMarkPrefix;
   for (int key = 0; key < kRowKeyCount; ++key) {
-    if (key > 0) update.text += "   AND  ";
-    update.text += kKeyExpressions[key];
+    if (key > 0) statement += "   AND  ";
+    statement += kKeyExpressions[key];
     if (record.keys[key].is_null) {
-      update.text += " IS NULL";
+      statement += " IS NULL";
     } else {
-      update.text += " = ";
-      if (!AppendQuoted(db.mysql, record.keys[key].text, update.text)) return -1;
+      statement += " = ";
+      if (!AppendQuoted(mysql, record.keys[key].text, statement)) return false;
     }
   }
+  return true;
+}
+
+int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& record) {
+  StatementHandle update;
+  if (!FormatMarkStatement(db.mysql, form, record, update.text)) return -1;
   return SQL_Execute(db, update);
 }
 

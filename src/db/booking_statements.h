@@ -25,9 +25,23 @@ int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord
 // Releases the selection. Returns 0, or -1 when it holds no result.
 int SQL_CloseBookings(StatementHandle& selection);
 
+// How the run's markings find their rows; read once per run.
+struct MarkingForm {
+  // The key comparisons are joined by closed ranges on BewDtm and BewUhr that
+  // they imply, so that the row-key index answers the marking.
+  bool date_ranges = false;
+};
+
+// Formats the marking of the row of record.keys (BewUkz = 4, BewUdt = now)
+// into statement, each key escaped for the connection. Returns false when
+// there is no connection or the client library cannot escape a key.
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
+                         std::string& statement);
+
 // Marks the row of record.keys as transferred (BewUkz = 4, BewUdt = now).
-// Returns 0 when the update ran, whatever it matched, else SQL_Execute's status.
-int SQL_MarkTranfer(DbConnection& db, BookingRecord& record);
+// Returns 0 when the update ran, whatever it matched, else SQL_Execute's
+// status; -1 when the statement cannot be formatted.
+int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& record);
 
 // Deletes transferred bookings whose BewDat lies more than three months back.
 // Returns SQL_Execute's status.

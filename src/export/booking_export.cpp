@@ -80,6 +80,11 @@ std::string FormatProtocolLine(const BookingRecord& record) {
          record.BewSrc;
 }
 
+std::string FormatConsoleLine(const BookingRecord& record) {
+  return "ID: " + record.BewIDN + ", Buchung vom " + TransferDate(record) + " " +
+         TransferTime(record) + "  uebergeben\n";
+}
+
 int AppendTransferLine(const std::string& path, const std::string& text) {
   FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) return -1;
@@ -106,9 +111,7 @@ int ExportBooking(ExportContext& context, BookingRecord& record) {
     ++context.exported_count;
     if (context.protocol != nullptr) WriteProtocol(*context.protocol, FormatProtocolLine(record));
     if (context.console != nullptr) {
-      WriteConsole(context.console, "ID: " + record.BewIDN + ", Buchung vom " +
-                                        TransferDate(record) + " " + TransferTime(record) +
-                                        "  uebergeben\n");
+      WriteConsole(context.console, FormatConsoleLine(record));
     }
   }
   const int status = context.mark != nullptr ? context.mark(record, context.mark_context) : 0;

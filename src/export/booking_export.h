@@ -40,6 +40,9 @@ std::string FormatTransferLine(const BookingRecord& record);
 // The booking's protocol line, without line end.
 std::string FormatProtocolLine(const BookingRecord& record);
 
+// The booking's console line ("/D"), with its line end.
+std::string FormatConsoleLine(const BookingRecord& record);
+
 // Appends text to the file at path in binary mode. Returns 0, or -1 when the
 // file cannot be opened, written completely or closed; the file is then cut
 // back to the size it had before the call, so no partial line stays.

@@ -52,7 +52,7 @@ bool ProbeTransferFile(const std::string& path) {
 }
 
 int MarkBooking(BookingRecord& record, void* context) {
-  return SQL_MarkTranfer(*static_cast<DbConnection*>(context), record);
+  return SQL_MarkTranfer(*static_cast<DbConnection*>(context), MarkingForm(), record);
 }
 
 void ReportTransferWriteFailed(RunState& state) {
