@@ -4,6 +4,8 @@
 
 #include <errmsg.h>
 
+#include <cstring>
+
 namespace {
 
 // Keeps the client library's number and text for the connection's last call.
@@ -38,6 +40,7 @@ int SQL_Connect(DbConnection& db, const std::string& user, const std::string& pa
     SQL_Close(db);
     return db.last_errno;
   }
+  db.multi_statements = false;
   // Every change of the run belongs to one transaction. A refusal is not
   // reported: the connection then keeps the server's commit mode.
   StatementHandle autocommit;
@@ -100,6 +103,51 @@ int SQL_Commit(DbConnection& db) {
   StatementHandle commit;
   commit.text = "COMMIT";
   return SQL_Execute(db, commit) == 0 ? 1 : 0;
+}
+
+namespace {
+
+// Runs a query of one value; returns its status, value holding the text ("" for NULL).
+int QueryValue(DbConnection& db, const char* query, std::string& value) {
+  StatementHandle handle;
+  handle.text = query;
+  int status = SQL_Execute(db, handle);
+  if (status != 0) return status;
+  MYSQL_ROW row = nullptr;
+  status = SQL_Fetch(db, handle, row);
+  if (status == 0) value = row[0] != nullptr ? row[0] : "";
+  SQL_FreeResult(handle);
+  return status;
+}
+
+}  // namespace
+
+int SQL_UseReadCommitted(DbConnection& db) {
+  std::string statement_logging;
+  if (QueryValue(db, "SELECT @@log_bin AND @@sql_log_bin AND @@binlog_format = 'STATEMENT'",
+                 statement_logging) == 0 &&
+      statement_logging == "1") {
+    return 1;
+  }
+  StatementHandle level;
+  level.text = "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
+  return SQL_Execute(db, level);
+}
+
+int SQL_TransactionIntact(DbConnection& db, int failed_status) {
+  // The client library's own numbers: the connection is gone.
+  if (failed_status >= CR_MIN_ERROR && failed_status <= CR_MAX_ERROR) return 0;
+  std::string in_transaction;
+  const int status = QueryValue(db, "SELECT @@in_transaction", in_transaction);
+  if (status == 0) return in_transaction == "1" ? 1 : 0;
+  if (status != 1193) return 0;  // not even a query goes through any more
+  // A server without @@in_transaction (unknown variable 1193): InnoDB rolls
+  // the whole transaction back for a deadlock, and for a lock wait timeout
+  // when it is set up to.
+  if (failed_status == 1213) return 0;
+  if (failed_status != 1205) return 1;
+  std::string whole;
+  return QueryValue(db, "SELECT @@innodb_rollback_on_timeout", whole) == 0 && whole == "0" ? 1 : 0;
 }
 
 void SQL_Close(DbConnection& db) {

@@ -14,7 +14,8 @@ constexpr int kNoMoreRows = 1032;
 struct DbConnection {
   MYSQL* mysql = nullptr;
   int last_errno = 0;
-  std::string last_error;  // the client library's text for last_errno
+  std::string last_error;         // the client library's text for last_errno
+  bool multi_statements = false;  // several statements may go in one text
 };
 
 // A statement text with its stored result and the rows handed out from it.
@@ -46,6 +47,18 @@ int SQL_FreeResult(StatementHandle& handle);
 
 // Sends "COMMIT". Returns 1 when it succeeded and 0 when it failed.
 int SQL_Commit(DbConnection& db);
+
+// Runs the connection's transactions at READ COMMITTED, so that a run locks
+// only the rows it changes and never the gaps where new bookings go. A server
+// that binary-logs statements (binlog_format STATEMENT) refuses row changes at
+// that level; its own level then stays. Returns 0 when set, 1 when the
+// server's level stays for that reason, otherwise the failed statement's status.
+int SQL_UseReadCommitted(DbConnection& db);
+
+// After a statement failed with failed_status: 1 when the run's transaction
+// is still open on the server (only the statement was undone), 0 when the
+// connection is gone or the server rolled the whole transaction back.
+int SQL_TransactionIntact(DbConnection& db, int failed_status);
 
 // Closes the connection (mysql_close); harmless when it is not open.
 void SQL_Close(DbConnection& db);
