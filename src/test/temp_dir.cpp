@@ -1,33 +1,44 @@
 // Temporary directories and whole-file helpers for tests.
 #include "test/temp_dir.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <system_error>
 
+namespace fs = std::filesystem;
+
 ScopedTempDir::ScopedTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "halvorn-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
+  std::random_device seed;
+  std::mt19937_64 rng(seed());
+  std::error_code error;
+  const fs::path base = fs::temp_directory_path(error);
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const fs::path candidate = base / ("halvorn-" + std::to_string(rng() % 1000000000000ULL));
+    if (fs::create_directory(candidate, error)) path_ = candidate.string();
+  }
+  if (path_.empty()) {
+    std::fprintf(stderr, "cannot create a temporary directory in %s: %s\n", base.string().c_str(),
+                 error.message().c_str());
     std::abort();
   }
-  path_ = pattern;
+  fs::permissions(path_, fs::perms::owner_all, error);
 }
 
 ScopedTempDir::~ScopedTempDir() {
   std::error_code ignored;
-  // Restore write access that a test may have taken away, then remove.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored)) chmod(it->path().c_str(), 0700);
+  // Restore the write access that a test may have taken away, then remove.
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  for (auto it = fs::recursive_directory_iterator(path_, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    const bool directory = it->is_directory(ignored);
+    fs::permissions(it->path(), directory ? fs::perms::owner_all : fs::perms::owner_write,
+                    fs::perm_options::add, ignored);
   }
-  chmod(path_.c_str(), 0700);
-  std::filesystem::remove_all(path_, ignored);
+  fs::remove_all(path_, ignored);
 }
 
 std::string ScopedTempDir::File(const std::string& name) const { return path_ + "/" + name; }
@@ -44,6 +55,6 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 bool FileExists(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return fs::exists(path, error);
 }

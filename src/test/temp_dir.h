@@ -4,6 +4,14 @@
 
 #include <string>
 
+#ifdef _WIN32
+#include <direct.h>
+
+// The tests create directories with POSIX's mkdir(path, mode); Windows' C
+// runtime has only mkdir(path), and no file modes.
+inline int mkdir(const char* path, int /*mode*/) { return _mkdir(path); }
+#endif
+
 class ScopedTempDir {
  public:
   ScopedTempDir();

@@ -13,6 +13,14 @@ std::string Env(const char* name) {
   return value ? value : "";
 }
 
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
 std::string SchemaSql() {
   std::ifstream in(HALVORN_SOURCE_DIR "/sql/kvs321bew.sql");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -23,23 +31,42 @@ std::string SchemaSql() {
 std::string TestDbUser() { return Env("HALVORN_DB_USER"); }
 std::string TestDbPassword() { return Env("HALVORN_DB_PASSWORD"); }
 
+#ifdef _WIN32
+std::string TestDbClientHost() { return "127.0.0.1"; }
+#else
+std::string TestDbClientHost() { return "localhost"; }
+#endif
+
 void PointClientAtTestServer() {
-  setenv("MYSQL_UNIX_PORT", Env("HALVORN_DB_SOCKET").c_str(), 1);
-  setenv("MYSQL_TCP_PORT", Env("HALVORN_DB_PORT").c_str(), 1);
+  SetEnv("MYSQL_UNIX_PORT", Env("HALVORN_DB_SOCKET"));
+  SetEnv("MYSQL_TCP_PORT", Env("HALVORN_DB_PORT"));
 }
 
 void DatabaseTest::SetUp() {
-  const std::string socket = Env("HALVORN_DB_SOCKET");
-  ASSERT_FALSE(socket.empty()) << "HALVORN_DB_SOCKET is not set: start the test server "
-                                  "with scripts/db_server.sh (scripts/test.sh does)";
+#ifdef _WIN32
+  // No unix socket on Windows: root over TCP on the loopback address.
+  const std::string where = Env("HALVORN_DB_PORT");
+  const char* const host = "127.0.0.1";
+  const unsigned port = static_cast<unsigned>(std::atoi(where.c_str()));
+  const char* const socket = nullptr;
+  ASSERT_FALSE(where.empty()) << "HALVORN_DB_PORT is not set: start the test server "
+                                 "with scripts/db_server.sh (scripts/test.sh does)";
+#else
+  const std::string where = Env("HALVORN_DB_SOCKET");
+  const char* const host = "localhost";
+  const unsigned port = 0;
+  const char* const socket = where.c_str();
+  ASSERT_FALSE(where.empty()) << "HALVORN_DB_SOCKET is not set: start the test server "
+                                 "with scripts/db_server.sh (scripts/test.sh does)";
+#endif
   PointClientAtTestServer();
   admin_ = mysql_init(nullptr);
   ASSERT_NE(admin_, nullptr);
   mysql_options(admin_, MYSQL_SET_CHARSET_NAME, "latin1");
-  ASSERT_NE(mysql_real_connect(admin_, "localhost", "root", "", nullptr, 0, socket.c_str(),
-                               CLIENT_MULTI_STATEMENTS),
-            nullptr)
-      << "cannot reach the test server at " << socket << ": " << mysql_error(admin_);
+  ASSERT_NE(
+      mysql_real_connect(admin_, host, "root", "", nullptr, port, socket, CLIENT_MULTI_STATEMENTS),
+      nullptr)
+      << "cannot reach the test server at " << where << ": " << mysql_error(admin_);
   Exec("DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW");
   Exec(SchemaSql());
 }

@@ -1,6 +1,8 @@
 // Access to the throwaway test server that scripts/db_server.sh started, for
-// tests that need the real database. The server's socket comes from the
-// environment (HALVORN_DB_SOCKET); without it these tests fail, never skip.
+// tests that need the real database. The server's socket (HALVORN_DB_SOCKET)
+// and, on Windows, which has no unix socket, its loopback port
+// (HALVORN_DB_PORT) come from the environment; without them these tests fail,
+// never skip.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,12 +20,16 @@ using Rows = std::vector<std::vector<std::string>>;
 std::string TestDbUser();
 std::string TestDbPassword();
 
+// The host the server sees for the program's connections to "localhost":
+// "localhost" over the unix socket on POSIX, "127.0.0.1" over TCP on Windows.
+std::string TestDbClientHost();
+
 // Makes the program's own client calls (port 0, no socket, empty host) reach
 // the test server by pointing the client library's default socket and port at
 // it. Call before the first connection of the process.
 void PointClientAtTestServer();
 
-// A fixture with an administrative connection (root over the socket,
+// A fixture with an administrative connection (root over the socket or TCP,
 // character set latin1) and a freshly created, empty KVSYSTEM.KVS321BEW.
 class DatabaseTest : public ::testing::Test {
  protected:
