@@ -50,6 +50,13 @@ start() {
     sleep 0.1
   done
   mariadb --no-defaults -uroot --socket="$dir/mysqld.sock" <"$schema"
+  # A zone with summer time for the tests of TIMESTAMP keys, loaded once.
+  if [ -f /usr/share/zoneinfo/Europe/Berlin ] &&
+     [ "$(mariadb --no-defaults -uroot --socket="$dir/mysqld.sock" -N -e \
+         "SELECT COUNT(*) FROM mysql.time_zone_name WHERE Name = 'Europe/Berlin'")" = 0 ]; then
+    mariadb-tzinfo-to-sql /usr/share/zoneinfo/Europe/Berlin Europe/Berlin 2>/dev/null |
+      mariadb --no-defaults -uroot --socket="$dir/mysqld.sock" mysql
+  fi
   mariadb --no-defaults -uroot --socket="$dir/mysqld.sock" <<SQL
 CREATE USER IF NOT EXISTS '$user'@'localhost' IDENTIFIED BY '$password';
 CREATE USER IF NOT EXISTS '$user'@'127.0.0.1' IDENTIFIED BY '$password';

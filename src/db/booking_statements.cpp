@@ -27,9 +27,18 @@ constexpr const char* kKeyExpressions[kRowKeyCount] = {
     "BewLfn",
 };
 
+// Asks for the column types of the two date keys; the rows are not read.
+constexpr char kDateKeyTypesQuery[] = "SELECT BewDtm, BewUhr FROM KVSYSTEM.KVS321BEW LIMIT 0";
+
+// The limit is taken from now(), the time the statement began, not from
+// sysdate(), the time each row is looked at: only a limit that stays the same
+// for the whole statement lets the server read the range of the index on
+// (BewUkz, BewDat) instead of the whole table, and lock just the rows it
+// deletes. A booking that turns three months old while the statement runs is
+// purged by the next run.
 constexpr char kPurgeTransferred[] =
-    "DELETE  FROM KVSYSTEM.KVS321BEW  WHERE  BewDat < date_add(sysdate(), interval -3 month)  AND  "
-    "BewUkz = 4";
+    "DELETE  FROM KVSYSTEM.KVS321BEW  WHERE  BewUkz = 4  AND  BewDat < date_add(now(), interval -3 "
+    "month)";
 
 using Field = std::string BookingRecord::*;
 
@@ -68,7 +77,90 @@ bool AppendQuoted(MYSQL* mysql, const std::string& value, std::string& statement
   return true;
 }
 
+// True for the column types whose values the ranges of the marking bound:
+// DATE, DATETIME and TIMESTAMP, with or without fractional seconds.
+bool IsDateKeyType(enum_field_types type) {
+  return type == MYSQL_TYPE_DATE || type == MYSQL_TYPE_NEWDATE || type == MYSQL_TYPE_DATETIME ||
+         type == MYSQL_TYPE_TIMESTAMP;
+}
+
+// Reads count decimal digits of text from position at. Returns -1 when one of
+// them is not a digit.
+int Digits(const std::string& text, size_t at, size_t count) {
+  int value = 0;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// True when key is YYYYMMDDHHMMSS of a real day of the years 1 to 9999 and a
+// real time of that day. Zero dates, dates with a zero month or day and dates
+// such as 2026-02-30 (stored under ALLOW_INVALID_DATES) are not.
+bool IsCalendarTime(const RowKey& key) {
+  if (key.is_null || key.text.size() != 14) return false;
+  const int year = Digits(key.text, 0, 4);
+  const int month = Digits(key.text, 4, 2);
+  const int day = Digits(key.text, 6, 2);
+  const int hour = Digits(key.text, 8, 2);
+  const int minute = Digits(key.text, 10, 2);
+  const int second = Digits(key.text, 12, 2);
+  if (year < 1 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 59) {
+    return false;
+  }
+  static const int kDaysInMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// Appends the date of key (YYYYMMDD...) as YYYY-MM-DD.
+void AppendDate(const std::string& key, std::string& statement) {
+  statement.append(key, 0, 4).append(1, '-').append(key, 4, 2).append(1, '-').append(key, 6, 2);
+}
+
+// Appends the time of day of key (...HHMMSS) as HH:MM:SS.
+void AppendClock(const std::string& key, std::string& statement) {
+  statement.append(key, 8, 2).append(1, ':').append(key, 10, 2).append(1, ':').append(key, 12, 2);
+}
+
+// Appends the closed ranges on BewDtm (the whole day) and BewUhr (the whole
+// second) that the comparisons of the date keys imply. Both keys are calendar
+// times, so no escaping is needed.
+void AppendDateRanges(const BookingRecord& record, std::string& statement) {
+  const std::string& day = record.keys[kKeyBewDtm].text;
+  const std::string& stamp = record.keys[kKeyBewUhr].text;
+  statement += "   AND  BewDtm BETWEEN '";
+  AppendDate(day, statement);
+  statement += " 00:00:00' AND '";
+  AppendDate(day, statement);
+  statement += " 23:59:59.999999'   AND  BewUhr BETWEEN '";
+  AppendDate(stamp, statement);
+  statement += ' ';
+  AppendClock(stamp, statement);
+  statement += "' AND '";
+  AppendDate(stamp, statement);
+  statement += ' ';
+  AppendClock(stamp, statement);
+  statement += ".999999'";
+}
+
 }  // namespace
+
+int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form) {
+  form.date_ranges = false;
+  StatementHandle query;
+  query.text = kDateKeyTypesQuery;
+  const int executed = SQL_Execute(db, query);
+  if (executed != 0) return executed;
+  if (query.result != nullptr && mysql_num_fields(query.result) == 2) {
+    form.date_ranges = IsDateKeyType(mysql_fetch_field_direct(query.result, 0)->type) &&
+                       IsDateKeyType(mysql_fetch_field_direct(query.result, 1)->type);
+  }
+  SQL_FreeResult(query);
+  return 0;
+}
 
 int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
   StatementHandle query;
@@ -114,7 +206,7 @@ int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord
 
 int SQL_CloseBookings(StatementHandle& selection) { return SQL_FreeResult(selection); }
 
-bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& /*form*/, const BookingRecord& record,
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
                          std::string& statement) {
   if (mysql == nullptr) return false;
   statement = kMarkPrefix;
@@ -127,6 +219,10 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& /*form*/, const Bookin
       statement += " = ";
       if (!AppendQuoted(mysql, record.keys[key].text, statement)) return false;
     }
+  }
+  if (form.date_ranges && IsCalendarTime(record.keys[kKeyBewDtm]) &&
+      IsCalendarTime(record.keys[kKeyBewUhr])) {
+    AppendDateRanges(record, statement);
   }
   return true;
 }

@@ -32,8 +32,18 @@ struct MarkingForm {
   bool date_ranges = false;
 };
 
+// Asks the server whether BewDtm and BewUhr are both DATE, DATETIME or
+// TIMESTAMP columns (from the column types of a query that reads no row) and
+// sets form.date_ranges accordingly. Returns 0, or SQL_Execute's status with
+// form.date_ranges false. Like every statement on the table it begins the
+// transaction, so set the transaction's isolation level before calling it.
+int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form);
+
 // Formats the marking of the row of record.keys (BewUkz = 4, BewUdt = now)
-// into statement, each key escaped for the connection. Returns false when
+// into statement, each key escaped for the connection. With form.date_ranges,
+// and when both date keys are real calendar times, the comparisons are joined
+// by BewDtm BETWEEN that day's first and last microsecond and BewUhr BETWEEN
+// that second's first and last microsecond. Returns false when
 // there is no connection or the client library cannot escape a key.
 bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
                          std::string& statement);

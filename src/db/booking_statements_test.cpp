@@ -151,4 +151,27 @@ TEST_P(MarkingTest, MarksExactlyTheFetchedRow) {
 INSTANTIATE_TEST_SUITE_P(Collations, MarkingTest,
                          ::testing::Values("latin1_swedish_ci", "latin1_swedish_nopad_ci"));
 
+// At READ COMMITTED the purge reads and locks only the index range of the
+// rows it deletes (and the entry just past it, the oldest transferred booking
+// younger than three months): rows that another transaction holds locked, a
+// transferred booking of last month and a pending one, do not make it wait.
+TEST_F(BookingStatementsTest, PurgeLeavesOtherRowsUnlocked) {
+  Exec(
+      "INSERT INTO KVSYSTEM.KVS321BEW (BewTID, BewIDN, BewUkz, BewDat) SELECT CONCAT('T', seq), "
+      "'A', IF(seq % 3 = 0, NULL, 4), sysdate() - INTERVAL IF(seq % 50 = 0, 4, 1) MONTH "
+      "- INTERVAL seq MINUTE FROM KVSYSTEM.seq_1_to_300");
+  Exec("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  Exec("START TRANSACTION");
+  EXPECT_EQ(Query("SELECT BewTID FROM KVSYSTEM.KVS321BEW WHERE BewTID IN ('T1', 'T3') "
+                  "ORDER BY BewTID FOR UPDATE"),
+            (Rows{{"T1"}, {"T3"}}));
+  for (const char* sql : {"SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED",
+                          "SET SESSION innodb_lock_wait_timeout = 2"}) {
+    ASSERT_EQ(mysql_query(db_.mysql, sql), 0) << mysql_error(db_.mysql);
+  }
+  EXPECT_EQ(SQL_DeleteTransferred(db_), 0) << db_.last_error;
+  EXPECT_EQ(mysql_affected_rows(db_.mysql), 4u);  // T50, T100, T200, T250
+  Exec("COMMIT");
+}
+
 }  // namespace
