@@ -239,6 +239,26 @@ int SQL_DeleteTransferred(DbConnection& db) {
   return SQL_Execute(db, purge);
 }
 
+int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending) {
+  BookingRecord record;
+  for (int key = 0; key < kRowKeyCount; ++key) record.keys[key] = booking[key];
+  std::string marking;
+  if (!FormatMarkStatement(db.mysql, MarkingForm(), record, marking)) return -1;
+  // The marking's own comparisons find the rows, so the answer is about
+  // exactly the rows the marking changed.
+  StatementHandle query;
+  query.text =
+      "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL) AND " +
+      marking.substr(sizeof kMarkPrefix - 1);
+  int status = SQL_Execute(db, query);
+  if (status != 0) return status;
+  MYSQL_ROW row = nullptr;
+  status = SQL_Fetch(db, query, row);
+  if (status == 0) pending = row[0] != nullptr && std::string(row[0]) != "0" ? 1 : 0;
+  SQL_FreeResult(query);
+  return status;
+}
+
 std::string& TrimRight(std::string& text) {
   const size_t last = text.find_last_not_of(" \t");
   if (last != std::string::npos) text.erase(last + 1);

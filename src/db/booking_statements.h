@@ -57,5 +57,11 @@ int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& re
 // Returns SQL_Execute's status.
 int SQL_DeleteTransferred(DbConnection& db);
 
+// Asks whether the booking with the row keys booking (as they were marked)
+// is still pending: pending becomes 1 when a row with those keys is not
+// marked transferred, 0 when every such row is marked or none is left.
+// Returns 0, or the status of the failed query.
+int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending);
+
 // Removes trailing blanks and tabs; a text of nothing else stays as it is.
 std::string& TrimRight(std::string& text);

@@ -3,13 +3,13 @@
 #include "export/booking_export.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <initializer_list>
 #include <iterator>
-#include <system_error>
 
 #include "export/str_upper.h"
 #include "platform/platform.h"
+
+const char kTransferWriteFailedText[] = "Schreiben in Zieldatei fehlgeschlagen";
 
 namespace {
 
@@ -27,6 +27,21 @@ std::string TransferDate(const BookingRecord& record) { return record.BewDtm.sub
 std::string TransferTime(const BookingRecord& record) {
   return record.BewUhr.size() > 8 ? record.BewUhr.substr(8, 6) : std::string();
 }
+
+// The value with every one of the given characters written as one blank, so
+// that a value cannot end a line or, in the transfer line, add a field.
+std::string Blanked(const std::string& value, const char* characters) {
+  std::string text = value;
+  for (char& c : text) {
+    for (const char* bad = characters; *bad != '\0'; ++bad) {
+      if (c == *bad) c = ' ';
+    }
+  }
+  return text;
+}
+
+std::string TransferField(const std::string& value) { return Blanked(value, "\r\n,"); }
+std::string LogField(const std::string& value) { return Blanked(value, "\r\n"); }
 
 void WriteConsole(FILE* console, const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), console);
@@ -65,58 +80,125 @@ std::string FormatTransferLine(const BookingRecord& record) {
                                  &record.BewKst, &record.BewQua, &record.BewKze, &record.BewBer,
                                  &record.BewEra, &record.BewErq, &record.BewTas, &record.BewSrc,
                                  &record.BewRes};
-  std::string line = *fields[0];
+  std::string line = TransferField(*fields[0]);
   for (size_t i = 1; i < std::size(fields); ++i) {
     line += ',';
-    line += *fields[i];
+    line += TransferField(*fields[i]);
   }
   line += '\n';
   return line;
 }
 
 std::string FormatProtocolLine(const BookingRecord& record) {
-  return record.BewIDN + ',' + TransferDate(record) + ',' + TransferTime(record) + ',' +
-         record.BewTID + ',' + record.BewLID + ',' + record.BewArt + ", " + record.BewLfn + ", " +
-         record.BewSrc;
+  return LogField(record.BewIDN + ',' + TransferDate(record) + ',' + TransferTime(record) + ',' +
+                  record.BewTID + ',' + record.BewLID + ',' + record.BewArt + ", " + record.BewLfn +
+                  ", " + record.BewSrc);
 }
 
 std::string FormatConsoleLine(const BookingRecord& record) {
-  return "ID: " + record.BewIDN + ", Buchung vom " + TransferDate(record) + " " +
-         TransferTime(record) + "  uebergeben\n";
+  return "ID: " + LogField(record.BewIDN) + ", Buchung vom " +
+         LogField(TransferDate(record) + " " + TransferTime(record)) + "  uebergeben\n";
 }
 
-int AppendTransferLine(const std::string& path, const std::string& text) {
-  FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return -1;
-  std::error_code error;
-  const auto size_before = std::filesystem::file_size(path, error);
-  if (error) {
-    std::fclose(file);
-    return -1;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) return 0;
-  // The receiving system reads whole lines; a torn one must not stay behind.
-  TruncateFile(path, static_cast<long long>(size_before));
-  return -1;
-}
-
-int ExportBooking(ExportContext& context, BookingRecord& record) {
+void PrepareBooking(BookingRecord& record, PreparedBooking& booking) {
   MapBookingCode(record);
+  booking.line.clear();
+  booking.protocol_line.clear();
+  booking.console_line.clear();
   if (IsAcceptedCode(record.BewEra)) {
-    if (AppendTransferLine(context.transfer_path, FormatTransferLine(record)) != 0) {
-      return kTransferWriteFailed;
-    }
-    ++context.exported_count;
-    if (context.protocol != nullptr) WriteProtocol(*context.protocol, FormatProtocolLine(record));
-    if (context.console != nullptr) {
-      WriteConsole(context.console, FormatConsoleLine(record));
-    }
+    booking.line = FormatTransferLine(record);
+    booking.protocol_line = FormatProtocolLine(record);
+    booking.console_line = FormatConsoleLine(record);
   }
-  const int status = context.mark != nullptr ? context.mark(record, context.mark_context) : 0;
-  if (status != 0 && context.console != nullptr) {
+  for (int key = 0; key < kRowKeyCount; ++key) booking.keys[key] = record.keys[key];
+}
+
+namespace {
+
+// The transfer lines of bookings[0, count) that are to stay in the file:
+// those of accepted bookings, and with marks, only of those marked.
+std::vector<const std::string*> LinesOf(const std::vector<PreparedBooking>& bookings, size_t count,
+                                        const BatchMarks* marks) {
+  std::vector<const std::string*> lines;
+  for (size_t i = 0; i < count; ++i) {
+    if (bookings[i].line.empty()) continue;
+    if (marks != nullptr && (i >= marks->statuses.size() || marks->statuses[i] != 0)) continue;
+    lines.push_back(&bookings[i].line);
+  }
+  return lines;
+}
+
+// How many bookings come before the accepted one whose line is number
+// `lines` of the batch (all of them when there are not that many).
+size_t BookingsBeforeLine(const std::vector<PreparedBooking>& bookings, size_t lines) {
+  for (size_t i = 0; i < bookings.size(); ++i) {
+    if (bookings[i].line.empty()) continue;
+    if (lines == 0) return i;
+    --lines;
+  }
+  return bookings.size();
+}
+
+// Writes what one booking leaves in the protocol and on the console once its
+// marking is known.
+void ReportBooking(ExportContext& context, const PreparedBooking& booking, int status) {
+  if (status == 0) {
+    if (booking.line.empty()) return;
+    ++context.exported_count;
+    if (context.protocol != nullptr) WriteProtocol(*context.protocol, booking.protocol_line);
+    if (context.console != nullptr) WriteConsole(context.console, booking.console_line);
+  } else if (context.console != nullptr) {
     WriteConsole(context.console, "\nFehler 'SQL_MarkTranfer: " + std::to_string(status) + "\n");
   }
-  return status;
+}
+
+}  // namespace
+
+int ExportBatch(ExportContext& context, std::vector<PreparedBooking>& batch) {
+  TransferFile& file = *context.file;
+  const long long batch_start = file.size;
+  const std::vector<const std::string*> lines = LinesOf(batch, batch.size(), nullptr);
+  size_t written = 0;
+  const bool write_failed = AppendTransferLines(file, lines, written) != 0;
+  // A booking whose line did not fit is not handled, nor is any after it.
+  const size_t handled = write_failed ? BookingsBeforeLine(batch, written) : batch.size();
+
+  BatchMarks marks;
+  if (handled > 0 && context.mark != nullptr) {
+    context.mark(batch, handled, marks, context.mark_context);
+  } else {
+    marks.statuses.assign(handled, 0);
+    marks.rows.assign(handled, 0);
+  }
+  bool in_step = true;
+  if (!marks.transaction_lost) {
+    // A booking whose marking failed keeps its line out of the file.
+    const std::vector<const std::string*> kept = LinesOf(batch, handled, &marks);
+    if (kept.size() != written) {
+      size_t rewritten = 0;
+      in_step = CutBackTransferFile(file, batch_start) == 0 &&
+                AppendTransferLines(file, kept, rewritten) == 0;
+    }
+  }
+
+  for (size_t i = 0; i < marks.statuses.size(); ++i) {
+    ReportBooking(context, batch[i], marks.statuses[i]);
+    if (marks.statuses[i] == 0 && marks.rows[i] > 0) {
+      context.has_marked = true;
+      for (int key = 0; key < kRowKeyCount; ++key) context.marked[key] = batch[i].keys[key];
+    }
+  }
+  if (marks.transaction_lost) {
+    if (context.protocol != nullptr) {
+      WriteProtocol(*context.protocol,
+                    "Markieren fehlgeschlagen, Fehler: " + std::to_string(marks.statuses.back()) +
+                        ", " + marks.lost_error);
+    }
+    return kTransactionLost;
+  }
+  if (!in_step) {
+    if (context.protocol != nullptr) WriteProtocol(*context.protocol, kTransferWriteFailedText);
+    return kTransactionLost;
+  }
+  return write_failed ? kTransferWriteFailed : 0;
 }

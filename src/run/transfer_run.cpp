@@ -1,9 +1,12 @@
 // The run sequence, step by step as the protocol records it.
 #include "run/transfer_run.h"
 
+#include <errmsg.h>
+
 #include <cstdarg>
 
-#include "config/settings_file.h"
+#include "config/account.h"
+#include "db/batch_marking.h"
 #include "db/booking_statements.h"
 #include "platform/platform.h"
 
@@ -15,8 +18,62 @@ const char kRunEnded[] = ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Progra
 const char kSettingsMissing[] = "Veltrano.Ini-Datei nicht gefunden";
 const char kConnectFailed[] = "Verbinden mit Datenbank fehlgeschlagen";
 const char kTransferFileNotCreatable[] = "Zieldatei auf Server kann nicht erzeugt werden\n";
-const char kTransferWriteFailedText[] = "Schreiben in Zieldatei fehlgeschlagen";
 const char kDatabase[] = "KVSYSTEM";
+const char kRunning[] =
+    "\xDC"
+    "bergabe l\xE4uft bereits";
+const char kRunningConsole[] = "Uebergabe laeuft bereits\n";
+const char kIsolationKept[] =
+    "Server protokolliert Anweisungen (binlog_format=STATEMENT): \xDC"
+    "bergabe mit der "
+    "Isolationsstufe des Servers";
+const char kTakenBack[] =
+    "\xDC"
+    "bergabedatei auf den Stand vor der \xDC"
+    "bergabe zur\xFC"
+    "ckgesetzt";
+const char kTakenAway[] =
+    "\xDC"
+    "bergabedatei inzwischen abgeholt, ihre Zeilen gelten als \xFC"
+    "bergeben";
+const char kCannotTakeBack[] =
+    "\xDC"
+    "bergabedatei kann nicht zur\xFC"
+    "ckgesetzt werden, die n\xE4"
+    "chste "
+    "\xDC"
+    "bergabe holt es nach";
+const char kCommitUnknown[] =
+    "Ob festgeschrieben wurde, ist nicht festzustellen; die n\xE4"
+    "chste \xDC"
+    "bergabe "
+    "kl\xE4rt es";
+const char kCommitWentThrough[] = "Festschreiben doch erfolgt";
+const char kInterruptedCutBackText[] =
+    "Abgebrochene \xDC"
+    "bergabe: \xDC"
+    "bergabedatei auf den Stand vor ihr zur\xFC"
+    "ckgesetzt";
+const char kInterruptedCommittedText[] =
+    "Abgebrochene \xDC"
+    "bergabe war festgeschrieben: \xDC"
+    "bergabedatei bleibt";
+const char kInterruptedTakenAwayText[] =
+    "Abgebrochene \xDC"
+    "bergabe: \xDC"
+    "bergabedatei inzwischen abgeholt, ihre Zeilen gelten "
+    "als \xFC"
+    "bergeben";
+const char kInterruptedUnresolvedText[] =
+    "Abgebrochene \xDC"
+    "bergabe: \xDC"
+    "bergabedatei kann nicht in Ordnung gebracht werden";
+const char kInterruptedUnresolvedConsoleText[] =
+    "Abgebrochene Uebergabe: Uebergabedatei kann nicht in Ordnung gebracht werden\n";
+
+// Bookings handled per batch: their lines go out in one write, their
+// markings in few round trips.
+constexpr size_t kBatchSize = 256;
 
 // printf into a std::string of whatever length the values need.
 std::string Format(const char* format, ...) {
@@ -51,21 +108,167 @@ bool ProbeTransferFile(const std::string& path) {
   return true;
 }
 
-int MarkBooking(BookingRecord& record, void* context) {
-  return SQL_MarkTranfer(*static_cast<DbConnection*>(context), MarkingForm(), record);
-}
-
 void ReportTransferWriteFailed(RunState& state) {
   WriteProtocol(state.protocol, kTransferWriteFailedText);
   if (state.command_line.console) std::fprintf(state.out, "%s\n", kTransferWriteFailedText);
 }
 
-// Ends a run that reached the transfer file: closes the connection (whatever
-// was not committed is discarded by the server), writes the closing line.
+// Ends a run that got past the connection: releases the guard, closes the
+// connection (whatever was not committed is discarded by the server), writes
+// the closing line.
 int EndRun(RunState& state, int exit_status) {
+  ReleaseRunGuard(state.db, state.guard);
   SQL_Close(state.db);
   WriteProtocol(state.protocol, kRunEnded);
   return exit_status;
+}
+
+// The marking of a batch, through the run's connection.
+void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, BatchMarks& marks,
+               void* context) {
+  RunState& state = *static_cast<RunState*>(context);
+  std::vector<std::string> statements(count);
+  for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
+  MarkOutcome outcome;
+  SQL_MarkBatch(state.db, statements, outcome);
+  marks.statuses = std::move(outcome.statuses);
+  marks.rows = std::move(outcome.rows);
+  marks.transaction_lost = outcome.transaction_lost;
+  marks.lost_error = std::move(outcome.lost_error);
+}
+
+// Whether a booking is still pending, for the run record of a run that died.
+int IsPendingInDatabase(const RowKey booking[], void* context) {
+  int pending = 0;
+  return SQL_IsBookingPending(*static_cast<DbConnection*>(context), booking, pending) == 0 ? pending
+                                                                                           : -1;
+}
+
+// Runs the transaction at READ COMMITTED where the server allows it.
+void UseReadCommitted(RunState& state) {
+  if (SQL_UseReadCommitted(state.db) == 1) WriteProtocol(state.protocol, kIsolationKept);
+}
+
+// Puts the transfer file right after a run that died, as its run record
+// tells. Returns false when it cannot be put right.
+bool PutRightInterruptedRun(RunState& state) {
+  RunRecord record;
+  switch (ResolveInterruptedRun(state.transfer.path, IsPendingInDatabase, &state.db, record)) {
+    case kNothingInterrupted:
+      return true;
+    case kInterruptedCutBack:
+      WriteProtocol(state.protocol, kInterruptedCutBackText);
+      return true;
+    case kInterruptedCommitted:
+      WriteProtocol(state.protocol, kInterruptedCommittedText);
+      return true;
+    case kInterruptedTakenAway:
+      WriteProtocol(state.protocol, kInterruptedTakenAwayText);
+      return true;
+    case kInterruptedUnresolved:
+      break;
+  }
+  WriteProtocol(state.protocol, kInterruptedUnresolvedText);
+  if (state.command_line.console) std::fputs(kInterruptedUnresolvedConsoleText, state.out);
+  return false;
+}
+
+// Fetches every pending booking and exports it, a batch at a time. Returns
+// ExportBatch's status of the batch that ended the loop, or 0.
+int ExportPendingBookings(RunState& state) {
+  std::vector<PreparedBooking> batch;
+  batch.reserve(kBatchSize);
+  for (;;) {
+    state.status = SQL_FetchBooking(state.db, state.selection, state.record);
+    if (state.status == 0) {
+      batch.emplace_back();
+      PreparedBooking& booking = batch.back();
+      PrepareBooking(state.record, booking);
+      if (!FormatMarkStatement(state.db.mysql, state.marking_form, state.record,
+                               booking.mark_statement)) {
+        booking.mark_statement.clear();
+      }
+    }
+    if (state.status != 0 || batch.size() == kBatchSize) {
+      const int exported = batch.empty() ? 0 : ExportBatch(state.export_context, batch);
+      batch.clear();
+      if (exported != 0 || state.status != 0) return exported;
+    }
+  }
+}
+
+// Deletes old transferred bookings. Returns false when that cost the run its
+// transaction; a purge that fails alone does not stop the run.
+bool PurgeTransferred(RunState& state) {
+  state.status = SQL_DeleteTransferred(state.db);
+  if (state.status == 0) return true;
+  const std::string error = state.db.last_error;
+  if (SQL_TransactionIntact(state.db, state.status) == 1) return true;
+  WriteProtocol(state.protocol,
+                Format("L\xF6schen fehlgeschlagen, Fehler: %d, %s", state.status, error.c_str()));
+  return false;
+}
+
+// Ends a run that commits nothing: takes its lines back out of the transfer
+// file while the guard is still held, then ends the run.
+int TakeBackRun(RunState& state, int exit_status) {
+  const int cut = CutBackTransferFile(state.transfer, state.transfer.record.start_size);
+  if (cut < 0) {
+    // The run record stays; the next run cuts the file back.
+    WriteProtocol(state.protocol, kCannotTakeBack);
+  } else {
+    RemoveRunRecord(state.transfer.record_path);
+    WriteProtocol(state.protocol, cut == 0 ? kTakenBack : kTakenAway);
+  }
+  return EndRun(state, exit_status);
+}
+
+// After a failed COMMIT: did it go through all the same? The connection may
+// have broken after the server took it. Returns 1 committed, 0 not, -1 when
+// it cannot be told now.
+int CommitWentThrough(RunState& state) {
+  const ExportContext& exporting = state.export_context;
+  // Without a booking that was changed, committing or not leaves the table
+  // the same: the run counts as not committed.
+  if (!exporting.has_marked) return 0;
+  int pending = 0;
+  int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+  if (status >= CR_MIN_ERROR && status <= CR_MAX_ERROR) {
+    // Ask over a new connection, once the guard is ours again.
+    ReleaseRunGuard(state.db, state.guard);
+    SQL_Close(state.db);
+    const Account& account = state.account;
+    if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
+        TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard) != 0) {
+      return -1;
+    }
+    status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+  }
+  if (status != 0) return -1;
+  return pending == 0 ? 1 : 0;
+}
+
+// Commits the run. Returns exit_status when the commit went through,
+// otherwise 0 after taking the lines back (or leaving that to the next run
+// when the outcome cannot be told).
+int CommitRun(RunState& state, int exit_status) {
+  if (SQL_Commit(state.db) == 1) {
+    RemoveRunRecord(state.transfer.record_path);
+    return EndRun(state, exit_status);
+  }
+  WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s",
+                                       state.db.last_errno, state.db.last_error.c_str()));
+  switch (CommitWentThrough(state)) {
+    case 1:
+      RemoveRunRecord(state.transfer.record_path);
+      WriteProtocol(state.protocol, kCommitWentThrough);
+      return EndRun(state, exit_status);
+    case 0:
+      return TakeBackRun(state, 0);
+    default:
+      WriteProtocol(state.protocol, kCommitUnknown);
+      return EndRun(state, 0);
+  }
 }
 
 }  // namespace
@@ -77,19 +280,16 @@ int ReadSettingsAndConnect(RunState& state) {
     std::fputs(kSettingsMissing, state.out);
     return kExitSettingsMissing;
   }
-  IniEntry entry;
-  ReadIniValue("", "LOGIN", 0, settings, entry);
-  const std::string login = entry.value;
-  ReadIniValue("", "PASS", 0, settings, entry);
-  const std::string password = entry.value;
-  ReadIniValue("", "DB_SYSTEM", 0, settings, entry);
-  const std::string db_system = entry.value;  // kept; the run does not need it
-  ReadIniValue("", "NET8", 0, settings, entry);
-  // Anything but 1 to 41 characters leaves the host to the client library.
-  const std::string host =
-      !entry.value.empty() && entry.value.size() <= 41 ? entry.value : std::string();
-
-  const int status = SQL_Connect(state.db, login, password, host, kDatabase);
+  Account& account = state.account;
+  // An empty user name would let the client library log in as the
+  // operating-system user; it is refused like a refused account.
+  int status = ReadAccount(settings, account);
+  if (status == kAccountNoUser) {
+    state.db.last_errno = status;
+    state.db.last_error = kAccountNoUserText;
+  } else {
+    status = SQL_Connect(state.db, account.login, account.password, account.host, kDatabase);
+  }
   if (status != 0) {
     std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
     WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
@@ -103,6 +303,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     PrintUsage(state.out);
     return kExitUsage;
   }
+  if (state.command_line.console) state.protocol.console = state.out;
   const bool console = state.command_line.console != 0;
   WriteProtocol(state.protocol, kRunStarted);
 
@@ -112,6 +313,13 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     return state.status == kExitSettingsMissing ? state.status
                                                 : ConnectFailureExitStatus(state.status);
   }
+  state.transfer.path = state.command_line.transfer_path + ".dat";
+  if (TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard) != 0) {
+    WriteProtocol(state.protocol, kRunning);
+    std::fputs(kRunningConsole, state.out);
+    return EndRun(state, kExitRunning);
+  }
+  UseReadCommitted(state);
 
   state.status = SQL_GetServerTime(state.db, state.server_time);
   WriteProtocol(state.protocol,
@@ -120,32 +328,30 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
                     state.server_time + "\n");
   if (console) std::fprintf(state.out, "Uebergabe am %s gestartet\n\n", state.server_time.c_str());
 
-  ExportContext& exporting = state.export_context;
-  exporting.transfer_path = state.command_line.transfer_path + ".dat";
-  exporting.protocol = &state.protocol;
-  exporting.console = console ? state.out : nullptr;
-  exporting.mark = MarkBooking;
-  exporting.mark_context = &state.db;
-  if (!ProbeTransferFile(exporting.transfer_path)) {
+  if (!ProbeTransferFile(state.transfer.path)) {
     WriteProtocol(state.protocol, kTransferFileNotCreatable);
     if (console) std::fputs(kTransferFileNotCreatable, state.out);
+    ReleaseRunGuard(state.db, state.guard);
     SQL_Close(state.db);
     return kExitTransferFile;
   }
-
-  exporting.exported_count = 0;
-  state.status = SQL_SelectBookings(state.db, state.selection);
-  bool write_failed = false;
-  while ((state.status = SQL_FetchBooking(state.db, state.selection, state.record)) == 0) {
-    const int exported = ExportBooking(exporting, state.record);
-    if (exported == kTransferWriteFailed) {
-      // The bookings from here on stay pending for the next run.
-      ReportTransferWriteFailed(state);
-      write_failed = true;
-      break;
-    }
-    state.status = exported;
+  if (!PutRightInterruptedRun(state)) return EndRun(state, kExitTransferFile);
+  if (BeginTransferRun(state.transfer) != 0) {
+    ReportTransferWriteFailed(state);
+    return EndRun(state, kExitTransferFile);
   }
+
+  ExportContext& exporting = state.export_context;
+  exporting.file = &state.transfer;
+  exporting.protocol = &state.protocol;
+  exporting.console = console ? state.out : nullptr;
+  exporting.mark = MarkBatch;
+  exporting.mark_context = &state;
+  exporting.exported_count = 0;
+  SQL_ReadMarkingForm(state.db, state.marking_form);
+  state.status = SQL_SelectBookings(state.db, state.selection);
+  const int exported = ExportPendingBookings(state);
+  if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
   state.status = SQL_CloseBookings(state.selection);
 
   WriteProtocol(state.protocol, Format("\nAnzahl \xFC"
@@ -154,13 +360,11 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
   if (console)
     std::fprintf(state.out, "\nAnzahl uebergebener Buchungen : %d", exporting.exported_count);
 
-  state.status = SQL_DeleteTransferred(state.db);
-
+  if (exported == kTransactionLost || !PurgeTransferred(state)) return TakeBackRun(state, 0);
   // No marking may be committed whose line could still be lost.
-  if (SyncFile(exporting.transfer_path) != 0) {
+  if (PrepareCommit(state.transfer, exporting.has_marked ? exporting.marked : nullptr) != 0) {
     ReportTransferWriteFailed(state);
-    return EndRun(state, kExitTransferFile);
+    return TakeBackRun(state, kExitTransferFile);
   }
-  state.status = SQL_Commit(state.db);
-  return EndRun(state, write_failed ? kExitTransferFile : state.status);
+  return CommitRun(state, exported == kTransferWriteFailed ? kExitTransferFile : 1);
 }

@@ -310,30 +310,33 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
 }
 #endif
 
-TEST_F(TransferRunTest, TransferFileLostBeforeTheCommitCommitsNothing) {
+// The receiving system takes the file away after the run's last line and
+// before the commit: those lines are delivered, and the run commits them.
+TEST_F(TransferRunTest, TransferFileTakenAwayBeforeTheCommitCountsAsDelivered) {
   AddPlainBooking(1);
   AddPlainBooking(2);
-  // The last marking takes a while, long enough to remove the transfer file
-  // after its last line was written and before the run flushes it.
+  // The last marking takes a while, long enough to take the transfer file
+  // away after its last line was written and before the run flushes it.
   Exec(
       "CREATE TRIGGER KVSYSTEM.SLOW_MARK BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
-      "SET @pause = IF(NEW.BewTID = 'T2', SLEEP(3), 0)");
+      "SET @pause = IF(NEW.BewTID = 'T2', SLEEP(2), 0)");
   const std::string transfer = cwd_ + "/BEWDATA.dat";
   const RunningProgram program = StartProgram(cwd_, {settings_});
   for (int i = 0; i < 200 && ReadFileBytes(transfer).find(",T2,") == std::string::npos; ++i) {
     usleep(25 * 1000);
   }
   ASSERT_NE(ReadFileBytes(transfer).find(",T2,"), std::string::npos);
-  ASSERT_EQ(unlink(transfer.c_str()), 0);
+  ASSERT_EQ(rename(transfer.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
   const ProgramResult run = FinishProgram(program);
 
-  EXPECT_EQ(run.exit_status, 90);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(ReadFileBytes(cwd_ + "/taken.dat"), PlainLine(1) + PlainLine(2));
+  EXPECT_FALSE(FileExists(transfer));
   ExpectLogEndsWith(
       "\r\nAnzahl \xFC"
-      "bergebener Buchungen : 2\r\n"
-      "Schreiben in Zieldatei fehlgeschlagen\r\n" +
+      "bergebener Buchungen : 2\r\n" +
       kEndLines);
-  for (const auto& row : Marks()) EXPECT_EQ(row[2], "NULL") << row[0];
+  for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
 }
 
 TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
@@ -343,6 +346,96 @@ TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(Transfer(), PlainLine(1));
   EXPECT_EQ(Marks()[0][2], "4");
+}
+
+// A settings file without a user name must not let the client library log
+// in as the operating-system user: the run is refused before any attempt.
+TEST_F(TransferRunTest, EmptyLoginIsRefusedBeforeAnyConnection) {
+  AddPlainBooking(1);
+  const auto connections = [this] { return Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1]; };
+  const std::string before = connections();
+  const std::string refused =
+      kStartLines +
+      "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Kein Benutzername in der "
+      "Einstellungsdatei\r\n"
+      "Verbinden mit Datenbank fehlgeschlagen\r\n";
+  // No LOGIN record, a misspelled key, an empty file.
+  const std::string rest = Record(2, "PASS", TestDbPassword()) + Record(4, "NET8", "localhost");
+  for (const std::string& content :
+       {rest, Record(1, "LOGON", TestDbUser()) + rest, std::string()}) {
+    ASSERT_TRUE(WriteFileBytes(settings_, content));
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+    EXPECT_EQ(run.exit_status, 96);
+    EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 1045\n");
+    EXPECT_EQ(Log(), refused);
+  }
+  EXPECT_EQ(connections(), before);
+  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_EQ(Marks()[0][2], "NULL");
+}
+
+// An empty directory argument, or anything but "/D" after the second
+// argument, gets the usage text and 98; nothing is logged, written or marked.
+TEST_F(TransferRunTest, EmptyDirectoryOrArgumentAfterTheSwitchGetsTheUsageText) {
+  AddPlainBooking(1);
+  ASSERT_EQ(mkdir(dir_.File("Export").c_str(), 0755), 0);
+  for (const std::vector<std::string>& args : {std::vector<std::string>{settings_, ""},
+                                               {settings_, "", "/D"},
+                                               {settings_, "/D", dir_.File("Export")},
+                                               {settings_, dir_.File("Export"), "/D", "x"}}) {
+    const ProgramResult run = RunProgram(cwd_, args);
+    EXPECT_EQ(run.exit_status, 98) << args[1];
+    EXPECT_EQ(run.out.rfind("Befehlsformat: \n", 0), 0u) << run.out;
+  }
+  EXPECT_FALSE(FileExists(log_));
+  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_FALSE(FileExists(dir_.File("Export/BEWDATA.dat")));
+  EXPECT_EQ(Marks()[0][2], "NULL");
+}
+
+// Line breaks and commas inside values keep one booking on one line of
+// seventeen fields; the protocol and console lines keep theirs too.
+TEST_F(TransferRunTest, LineBreaksAndCommasInValuesKeepTheLineFormat) {
+  AddBooking(
+      "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T\r\n1','L1','K','KST\n4100',"
+      "'','','','201','','01','DTA','M\xFCller, Hans',NULL,NOW()");
+  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(Transfer(),
+            "1001,ST1,20261201,075813,1,T  1,L1,K,KST 4100,,,,204,,01,DTA,M\xFCller  Hans\n");
+  EXPECT_EQ(Log(), kStartLines +
+                       "\xDC"
+                       "bergabe vom <TIME>\r\n\r\n"
+                       "1001,20261201,075813,T  1,L1,K, 1, DTA\r\n"
+                       "\r\nAnzahl \xFC"
+                       "bergebener Buchungen : 1\r\n" +
+                       kEndLines);
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "ID: 1001, Buchung vom 20261201 075813  uebergeben\n"
+            "\nAnzahl uebergebener Buchungen : 1");
+  EXPECT_EQ(Marks()[0][2], "4");
+}
+
+// Started from the wrong directory, a "/D" run says once why nothing is
+// logged, naming the log's path as the program uses it; the run itself goes on.
+TEST_F(TransferRunTest, UnwritableProtocolIsReportedOnceWithTheSwitch) {
+  ASSERT_EQ(rmdir(dir_.File("Veltrano_php/log").c_str()), 0);
+  AddPlainBooking(1);
+  const ProgramResult quiet = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(quiet.exit_status, 1);
+  EXPECT_EQ(quiet.out, "");
+  AddPlainBooking(2);
+  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(MaskTime(run.out),
+            "Protokolldatei kann nicht geschrieben werden: "
+            "../../Veltrano_php/log/Durnwell#Log.txt\n"
+            "Uebergabe am <TIME> gestartet\n\n"
+            "ID: 1002, Buchung vom 20261201 075813  uebergeben\n"
+            "\nAnzahl uebergebener Buchungen : 1");
+  EXPECT_EQ(Transfer(), PlainLine(1) + PlainLine(2));
 }
 
 }  // namespace

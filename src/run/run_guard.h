@@ -1,0 +1,36 @@
+// The run guard: one run at a time per database. A named lock on the server
+// ('KVSYSTEM.KVS321BEW', visible to operators through IS_USED_LOCK), taken
+// without waiting and released with the connection, so a run that died never
+// blocks the next one. Where the server gives no named locks, an exclusive
+// lock on a file beside the transfer file stands in.
+#pragma once
+
+#include <string>
+
+#include "db/db_connection.h"
+#include "platform/platform.h"
+
+// The exit status of a run that found another run at work.
+constexpr int kExitRunning = 95;
+
+// The server-side name of the guard.
+extern const char kRunGuardName[];  // "KVSYSTEM.KVS321BEW"
+
+// The stand-in lock file's name, in the transfer file's directory.
+extern const char kRunGuardFileName[];  // "Halvorn_MySQL.sperre"
+
+// The stand-in lock file's path beside the transfer file at transfer_path.
+std::string RunGuardPath(const std::string& transfer_path);
+
+struct RunGuard {
+  bool server_lock = false;  // held on the server, through the connection
+  FileLock file_lock;        // held instead, when the server gives none
+};
+
+// Takes the guard without waiting; lock_path is the stand-in lock file.
+// Returns 0 when this run may go on (guard taken; or neither lock could be
+// had at all, which is no sign of another run), 1 when another run holds it.
+int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard);
+
+// Releases what TakeRunGuard took.
+void ReleaseRunGuard(DbConnection& db, RunGuard& guard);
