@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "config/account.h"
 #include "config/settings_file.h"
 
 namespace {
@@ -11,19 +12,20 @@ namespace {
 // The keys a run looks up, in its order.
 const char* const kRunKeys[] = {"LOGIN", "PASS", "DB_SYSTEM", "NET8"};
 
-// The host value the client library is handed only when it is this long.
-constexpr size_t kMaxHostLength = 41;
-
 std::string Lines(int header_line, int data_line) {
   if (header_line == data_line) return "Zeile " + std::to_string(header_line);
   return "Zeilen " + std::to_string(header_line) + "-" + std::to_string(data_line);
 }
 
-// The text in quotes, control characters written as \xNN.
-std::string Quoted(const std::string& text) {
+// The text in quotes, control characters written as \xNN. A deciphered value
+// (Windows-1252) goes through show for the console first; a value it cannot
+// convert keeps its bytes from 0x80 on as \xNN too.
+std::string Quoted(const std::string& text, ShowValueFn show = nullptr) {
+  std::string shown = text;
+  const bool converted = show == nullptr || show(text, shown) == 0;
   std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
+  for (unsigned char c : converted ? shown : text) {
+    if (c < 0x20 || c == 0x7F || (!converted && c >= 0x80)) {
       char escape[8];
       std::snprintf(escape, sizeof(escape), "\\x%02X", c);
       out += escape;
@@ -64,11 +66,22 @@ void CheckLineLengths(const std::vector<IniRecord>& records, std::string& report
   }
 }
 
-void CheckValueForms(const std::vector<IniRecord>& records, std::string& report) {
+// True when the record's value, still enciphered, is empty or hex in whole blocks.
+bool HasHexValue(const IniRecord& record) {
+  IniEntry raw;
+  ParseIniPair(record.header, record.data, raw);
+  return raw.value == "\n" || IsHexValue(raw.value);
+}
+
+// Warns of every other value that is not hex in whole blocks; failed_lines
+// are those already reported as failures.
+void CheckValueForms(const std::vector<IniRecord>& records, const std::vector<int>& failed_lines,
+                     std::string& report) {
   for (const IniRecord& record : records) {
-    IniEntry raw;
-    ParseIniPair(record.header, record.data, raw);
-    if (raw.value == "\n" || IsHexValue(raw.value)) continue;
+    if (HasHexValue(record)) continue;
+    bool failed = false;
+    for (int line : failed_lines) failed = failed || line == record.data_line;
+    if (failed) continue;
     report += "WARNUNG: der Wert in Zeile " + std::to_string(record.data_line) +
               " ist keine Hex-Form in ganzen Bloecken (je Block 16 Zeichen 0-9, A-F)\n";
   }
@@ -99,7 +112,8 @@ bool IsHexValue(const std::string& value) {
   return true;
 }
 
-int CheckSettingsFile(const std::string& path, bool show_password, std::string& report) {
+int CheckSettingsFile(const std::string& path, bool show_password, std::string& report,
+                      ShowValueFn show) {
   report.clear();
   std::vector<IniRecord> records;
   if (ReadIniRecords(path, records) != 0) {
@@ -109,6 +123,7 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
   report += "Pruefung von " + path + "\n";
   std::string warnings;
   bool failed = false;
+  std::vector<int> failed_lines;  // data lines of values deciphered into garbage
   for (const char* key : kRunKeys) {
     IniEntry entry;
     IniRecord record;
@@ -126,7 +141,7 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
       const bool masked = std::string(key) == "PASS" && !show_password;
       report += line + Lines(record.header_line, record.data_line) + ", Schluessel " +
                 Quoted(entry.key) + ", Wert " +
-                (masked ? "verdeckt (anzeigen mit /P)" : Quoted(entry.value)) + "\n";
+                (masked ? "verdeckt (anzeigen mit /P)" : Quoted(entry.value, show)) + "\n";
       if (entry.key != key) {
         warnings += "FEHLER: " + std::string(key) + " wird vom Eintrag in " +
                     Lines(record.header_line, record.data_line) + " mit dem Schluessel " +
@@ -135,6 +150,20 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
         failed = true;
       } else {
         CheckDuplicates(records, key, record.data_line, warnings);
+      }
+      // DB_SYSTEM is not used for the connection; the others would be
+      // deciphered into garbage.
+      if (std::string(key) != "DB_SYSTEM" && !HasHexValue(record)) {
+        warnings += "FEHLER: der Wert von " + std::string(key) + " in Zeile " +
+                    std::to_string(record.data_line) +
+                    " ist keine Hex-Form in ganzen Bloecken (je Block 16 Zeichen 0-9, A-F): das "
+                    "Programm wuerde daraus unbrauchbaren Klartext entschluesseln\n";
+        failed_lines.push_back(record.data_line);
+        failed = true;
+      }
+      if (std::string(key) == "LOGIN" && entry.value.empty()) {
+        warnings += "FEHLER: LOGIN ist leer: das Programm verbindet ohne Benutzername nicht\n";
+        failed = true;
       }
     }
     if (std::string(key) == "NET8" &&
@@ -147,7 +176,7 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
     }
   }
   CheckLineLengths(records, warnings);
-  CheckValueForms(records, warnings);
+  CheckValueForms(records, failed_lines, warnings);
   report += warnings;
   report += failed ? "Ergebnis: fehlerhaft\n" : "Ergebnis: in Ordnung\n";
   return failed ? kCheckFailed : kCheckPassed;

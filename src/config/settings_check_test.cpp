@@ -90,6 +90,49 @@ TEST(SettingsCheckTest, WarnsOfLongLinesAndMalformedValues) {
                "Zeile 16 endet ohne Zeilenvorschub", "-Zeile 16 ist keine"});
 }
 
+// LOGIN, PASS and NET8 would be deciphered into garbage from anything but
+// hex in whole blocks, and an empty LOGIN is refused by the program: each
+// fails the check. DB_SYSTEM is not used, so it only warns.
+TEST(SettingsCheckTest, MalformedAccountValueOrEmptyLoginFails) {
+  const std::string bad_pass = "x;DB;\n2;PASS;" + EncryptHexValue("tiger", kSettingsKey) + "0\n";
+  ExpectCheck(kLogin + bad_pass, kCheckFailed,
+              {"FEHLER: der Wert von PASS in Zeile 4 ist keine Hex-Form in ganzen Bloecken",
+               "-WARNUNG: der Wert in Zeile 4", "Ergebnis: fehlerhaft\n"});
+  ExpectCheck(kGood + "x;DB;\n5;NET8;0123456789abcdef\n", kCheckPassed,
+              {"WARNUNG: der Wert in Zeile 10 ist keine Hex-Form"});
+  ExpectCheck("x;DB;\n1;LOGIN;0123456789abcdef\n" + kPass, kCheckFailed,
+              {"FEHLER: der Wert von LOGIN in Zeile 2"});
+  ExpectCheck(kLogin + kPass + "x;DB;\n4;NET8;localhost\n", kCheckFailed,
+              {"FEHLER: der Wert von NET8 in Zeile 6"});
+  ExpectCheck(kLogin + kPass + "x;DB;\n3;DB_SYSTEM;MySQL\n", kCheckPassed,
+              {"WARNUNG: der Wert in Zeile 6 ist keine Hex-Form", "-FEHLER"});
+  ExpectCheck("x;DB;\n1;LOGIN;\n" + kPass, kCheckFailed,
+              {"FEHLER: LOGIN ist leer", "Ergebnis: fehlerhaft\n"});
+}
+
+// Values are shown through the console's conversion; a value it cannot
+// convert keeps its high bytes as \xNN.
+TEST(SettingsCheckTest, ValuesAreShownThroughTheConsolesConversion) {
+  // Stands in for the console: high bytes become "<U>", 0x81 cannot be shown.
+  const auto mark_high_bytes = [](const std::string& value, std::string& shown) {
+    if (value.find('\x81') != std::string::npos) return -1;
+    shown.clear();
+    for (unsigned char c : value) shown += c >= 0x80 ? std::string("<U>") : std::string(1, c);
+    return 0;
+  };
+  for (const auto& [login, shown] :
+       {std::pair<std::string, std::string>{"M\xFCller", "\"M<U>ller\""},
+        {"a\x81\xFC", "\"a\\x81\\xFC\""}}) {
+    ScopedTempDir dir;
+    const std::string path = dir.File("Veltrano.ini");
+    ASSERT_TRUE(WriteFileBytes(path, Record("x;DB;", "1;LOGIN;", login) + kPass));
+    std::string report;
+    EXPECT_EQ(CheckSettingsFile(path, false, report, mark_high_bytes), kCheckPassed);
+    EXPECT_NE(report.find("Schluessel \"LOGIN\", Wert " + shown + "\n"), std::string::npos)
+        << report;
+  }
+}
+
 TEST(SettingsCheckTest, HexForm) {
   for (const char* good : {"", "0123456789ABCDEF"}) EXPECT_TRUE(IsHexValue(good)) << good;
   for (const char* bad : {"0123456789abcdef", "0123456789ABCDE", "0123456789ABCDEG", "\n"}) {

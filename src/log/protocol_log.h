@@ -2,6 +2,7 @@
 // generation when the file has grown past 10 MiB.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 // Where the run's protocol goes, relative to the working directory.
@@ -14,11 +15,17 @@ constexpr long long kProtocolRotateSize = 10485760;
 struct ProtocolLog {
   std::string path = kProtocolPath;
   std::string backup_path = kProtocolBackupPath;
+  // The console of a run with "/D"; null otherwise. When set, the first line
+  // that cannot be written is reported there.
+  FILE* console = nullptr;
+  mutable bool failure_reported = false;  // the report is printed once per run
 };
 
 // Appends text and one line feed to the protocol file, every line feed written
 // as CR LF, the bytes otherwise as given (Windows-1252). Opens and closes the
 // file for each call; rotates it to the backup path when it is then larger than
-// kProtocolRotateSize. Failures are silent: a log that cannot be opened,
-// written, deleted or renamed loses the line and nothing else happens.
+// kProtocolRotateSize. A log that cannot be opened, written, deleted or renamed
+// loses the line and nothing else happens, except that the first line lost
+// is reported on log.console, when set:
+// "Protokolldatei kann nicht geschrieben werden: <path>\n".
 void WriteProtocol(const ProtocolLog& log, const std::string& text);

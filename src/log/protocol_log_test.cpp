@@ -2,7 +2,12 @@
 #include "log/protocol_log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -51,6 +56,58 @@ TEST(WriteProtocolTest, MissingDirectoryIsIgnoredAndDefaultsLieTwoLevelsUp) {
   EXPECT_FALSE(FileExists(dir.File("gone")));
   EXPECT_EQ(ProtocolLog{}.path, "../../Veltrano_php/log/Durnwell#Log.txt");
   EXPECT_EQ(ProtocolLog{}.backup_path, "../../Veltrano_php/log/Durnwell#Log_bak.txt");
+}
+
+// With a console (a "/D" run) the first lost line is reported there once;
+// without one nothing is printed.
+TEST(WriteProtocolTest, LostLineIsReportedOnceOnTheConsole) {
+  ScopedTempDir dir;
+  FILE* console = std::fopen(dir.File("console.txt").c_str(), "w+b");
+  ASSERT_NE(console, nullptr);
+  ProtocolLog log{dir.File("gone/Log.txt"), dir.File("gone/Log_bak.txt")};
+  WriteProtocol(log, "silent");
+  log.console = console;
+  WriteProtocol(log, "first");
+  WriteProtocol(log, "second");
+  std::fclose(console);
+  EXPECT_EQ(ReadFileBytes(dir.File("console.txt")),
+            "Protokolldatei kann nicht geschrieben werden: " + dir.File("gone/Log.txt") + "\n");
+}
+
+// A log that opens but cannot take the line (here a file size limit) is
+// reported as well.
+TEST(WriteProtocolTest, WriteFailureIsReported) {
+  ScopedTempDir dir;
+  const ProtocolLog log_path{dir.File("Log.txt"), dir.File("Log_bak.txt")};
+  WriteFileBytes(log_path.path, "0123456789");
+  // The limit applies to the whole process, so the write runs in a child,
+  // whose console is a pipe, which the limit does not cover.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(pipe_fds[0]);
+    FILE* console = fdopen(pipe_fds[1], "wb");
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {12, 12};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ProtocolLog log = log_path;
+    log.console = console;
+    WriteProtocol(log, "too long for the limit");
+    WriteProtocol(log, "again");
+    std::fclose(console);
+    _exit(0);
+  }
+  close(pipe_fds[1]);
+  std::string console;
+  char buffer[256];
+  ssize_t got;
+  while ((got = read(pipe_fds[0], buffer, sizeof buffer)) > 0) console.append(buffer, got);
+  close(pipe_fds[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(console, "Protokolldatei kann nicht geschrieben werden: " + log_path.path + "\n");
 }
 
 }  // namespace

@@ -11,6 +11,13 @@ bool IsConsoleSwitch(std::string arg) { return StrUpper(arg) == "/D"; }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line) {
   if (args.empty()) return false;
+  // An empty directory would put the file into the root directory.
+  if (args.size() >= 2 && args[1].empty()) return false;
+  // Only "/D" may follow the directory: a directory typed after "/D" must not
+  // leave the file in the working directory unnoticed.
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (!IsConsoleSwitch(args[i])) return false;
+  }
   line.settings_path = args[0];
   line.transfer_path = "BEWDATA";
   if (args.size() >= 2 && !IsConsoleSwitch(args[1])) {

@@ -13,7 +13,8 @@ struct CommandLine {
 
 // Reads the arguments after the program name into line. The second argument
 // is the transfer directory unless it is "/D"; it is used as typed. Returns
-// false when there is no argument at all (the usage text is then due).
+// false (the usage text is then due) when there is no argument at all, when
+// the second is empty, or when one after the second is not "/D".
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line);
 
 // Writes the usage text to out.

@@ -40,9 +40,6 @@ TEST(CommandLineTest, TransferPathAndConsoleSwitch) {
   EXPECT_EQ(third.transfer_path, "/srv/Export/BEWDATA");
   EXPECT_EQ(third.console, 1);
 
-  CommandLine empty_dir = Parse({"v.ini", ""});
-  EXPECT_EQ(empty_dir.transfer_path, "/BEWDATA");
-
   // "/D" counts in any position, also as the first argument.
   CommandLine first = Parse({"/d"});
   EXPECT_EQ(first.settings_path, "/d");
@@ -50,7 +47,29 @@ TEST(CommandLineTest, TransferPathAndConsoleSwitch) {
   EXPECT_EQ(first.console, 1);
 
   EXPECT_EQ(Parse({"v.ini", "/DD"}).transfer_path, "/DD/BEWDATA");
-  EXPECT_EQ(Parse({"v.ini", "x", "D", "-d"}).console, 0);
+  EXPECT_EQ(Parse({"v.ini", "x"}).console, 0);
+
+  // After the directory only the switch may follow, as often as it likes.
+  CommandLine repeated = Parse({"v.ini", "/d", "/D", "/d"});
+  EXPECT_EQ(repeated.transfer_path, "BEWDATA");
+  EXPECT_EQ(repeated.console, 1);
+}
+
+// An empty directory would mean the root directory, and a directory after
+// "/D" would be ignored: both ask for the usage text instead.
+TEST(CommandLineTest, EmptyDirectoryOrExtraArgumentAsksForTheUsageText) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"v.ini", ""},           {"v.ini", "", "/D"},       {"v.ini", "/D", "D:\\EXPORT"},
+      {"v.ini", "/d", ""},     {"v.ini", "x", "D", "-d"}, {"v.ini", "dir", "/D", "dir2"},
+      {"v.ini", "dir", "/DD"}, {"/D", "v.ini", "dir"}};
+  for (const auto& args : refused) {
+    CommandLine line;
+    std::string joined;
+    for (const std::string& arg : args) joined += "[" + arg + "]";
+    EXPECT_FALSE(ParseCommandLine(args, line)) << joined;
+  }
+  // The empty settings path is the operator's own; it fails as a missing file.
+  EXPECT_EQ(Parse({"", "dir"}).transfer_path, "dir/BEWDATA");
 }
 
 TEST(CommandLineTest, UsageTextByteForByte) {

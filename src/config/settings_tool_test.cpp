@@ -1,0 +1,106 @@
+// Halvorn_Ini as the operator starts it: the conversion of values on a UTF-8
+// console, the exit statuses for malformed values, and "verbinden".
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/blowfish.h"
+#include "test/program.h"
+#include "test/temp_dir.h"
+#include "test/test_database.h"
+
+namespace {
+
+const std::string kUtf8Locale = "LC_ALL=C.UTF-8";
+const std::string kPlainLocale = "LC_ALL=C";
+
+ProgramResult Tool(const std::vector<std::string>& args, const std::string& locale) {
+  ProgramSpec spec;
+  spec.path = HALVORN_INI;
+  spec.args = args;
+  spec.env = {locale};
+  return RunProgram(spec);
+}
+
+const std::string kMuellerUtf8 = "M\xC3\xBCller \xE2\x82\xAC";  // "Müller €"
+const std::string kMuellerCp1252 = "M\xFCller \x80";
+
+// On a UTF-8 console the value is enciphered as Windows-1252 and shown as
+// UTF-8 again; in any other locale the bytes pass as they are.
+TEST(SettingsToolTest, Utf8ConsoleValuesAreEncipheredAsWindows1252) {
+  const std::string hex = EncryptHexValue(kMuellerCp1252, kSettingsKey);
+  ProgramResult run = Tool({"verschluesseln", kMuellerUtf8}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, hex + "\n");
+  run = Tool({"entschluesseln", hex}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, kMuellerUtf8 + "\n");
+
+  run = Tool({"verschluesseln", kMuellerCp1252}, kPlainLocale);
+  EXPECT_EQ(run.out, hex + "\n");
+  run = Tool({"entschluesseln", hex}, kPlainLocale);
+  EXPECT_EQ(run.out, kMuellerCp1252 + "\n");
+
+  ScopedTempDir dir;
+  const std::string settings = dir.File("Veltrano.ini");
+  ASSERT_TRUE(WriteFileBytes(settings, "x;DB;\n1;LOGIN;" + hex + "\nx;DB;\n2;PASS;" + hex + "\n"));
+  run = Tool({"pruefen", settings, "/P"}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 0) << run.out;
+  EXPECT_NE(run.out.find("Schluessel \"PASS\", Wert \"" + kMuellerUtf8 + "\"\n"), std::string::npos)
+      << run.out;
+}
+
+// A character Windows-1252 lacks, or a value a run would decipher into
+// garbage, is an error with a non-zero exit status and nothing on the console.
+TEST(SettingsToolTest, UnrepresentableTextAndMalformedHexFail) {
+  for (const std::string& text : {std::string("\xC5\x81\xC3\xB3\x64\xC5\xBA"),  // "Łódź"
+                                  std::string("Stra\xC3\x9F") + "e \xE2\x86\x92"}) {
+    const ProgramResult run = Tool({"verschluesseln", text}, kUtf8Locale);
+    EXPECT_EQ(run.exit_status, 1) << text;
+    EXPECT_EQ(run.out, "");
+  }
+  for (const std::string& hex : {std::string("8684ACE5E9595F8"), std::string("8684ace5e9595f87"),
+                                 std::string("8684ACE5E9595F87X")}) {
+    const ProgramResult run = Tool({"entschluesseln", hex}, kPlainLocale);
+    EXPECT_EQ(run.exit_status, 1) << hex;
+    EXPECT_EQ(run.out, "");
+  }
+  const ProgramResult good = Tool({"entschluesseln", "8684ACE5E9595F87"}, kPlainLocale);
+  EXPECT_EQ(good.exit_status, 0);
+  EXPECT_EQ(good.out, "scott\n");
+}
+
+class SettingsToolDatabaseTest : public DatabaseTest {};
+
+// "verbinden" reaches the server the way a run does, through the client
+// library's environment, and says by its exit status whether a run would work.
+TEST_F(SettingsToolDatabaseTest, ConnectReportsByExitStatus) {
+  ScopedTempDir dir;
+  const std::string settings = dir.File("Veltrano.ini");
+  const auto write = [&](const std::string& password) {
+    std::string content;
+    int number = 0;
+    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+             {"LOGIN", TestDbUser()}, {"PASS", password}, {"NET8", "localhost"}}) {
+      content += "x;DB;\n" + std::to_string(++number) + ";" + key + ";" +
+                 EncryptHexValue(value, kSettingsKey) + "\n";
+    }
+    ASSERT_TRUE(WriteFileBytes(settings, content));
+  };
+  write(TestDbPassword());
+  ProgramResult run = Tool({"verbinden", settings}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 0) << run.out;
+  EXPECT_NE(run.out.find("Ergebnis: ein Lauf wuerde gelingen\n"), std::string::npos) << run.out;
+
+  write("falsch");
+  run = Tool({"VERBINDEN", settings}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.out.find("Fehler: 1045, Access denied"), std::string::npos) << run.out;
+
+  run = Tool({"verbinden"}, kUtf8Locale);
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_NE(run.out.find("Halvorn_Ini verbinden <Veltrano.ini>"), std::string::npos) << run.out;
+}
+
+}  // namespace
