@@ -218,7 +218,9 @@ int AppendTransferLines(TransferFile& file, const std::vector<const std::string*
     std::fclose(out);
     return -1;
   }
-  if (!SameFile(id, file.record.file)) {
+  // A file of another identity, or one shorter than the run left it (a new
+  // file that got the old one's number), is not the run's file any more.
+  if (!SameFile(id, file.record.file) || size_before < file.size) {
     // Taken away during the run: the lines before went with the old file.
     // From here the run's lines start in this one.
     RunRecord moved = file.record;
@@ -297,8 +299,8 @@ Resolution ResolveInterruptedRun(const std::string& transfer_path, PendingCheckF
   Resolution resolution = kInterruptedCutBack;
   if (record.phase == kPhaseCommitting) {
     // COMMIT was sent: only the database knows whether it went through. A run
-    // that marked nothing has no booking to ask about and nothing to undo.
-    const int pending = record.has_booking ? is_pending(record.booking, context) : 0;
+    // that changed no row left the table the same either way; its lines go.
+    const int pending = record.has_booking ? is_pending(record.booking, context) : 1;
     if (pending < 0) return kInterruptedUnresolved;
     if (pending == 0) resolution = kInterruptedCommitted;
   }
