@@ -1,28 +1,51 @@
 #!/usr/bin/env bash
-# Benchmark of a complete export run. Fills a throwaway server with a
+# Benchmark of complete export runs. Fills a throwaway server with a
 # realistic booking table (HISTORY transferred bookings of the last three
 # months) and, for each N, N pending bookings; then runs Halvorn_MySQL and,
 # on the same N bookings, the set-based limit: one streamed SELECT of the
 # transfer lines into a file plus one UPDATE of all of them, through the
-# mariadb command-line client. Prints bookings per second and peak memory.
+# mariadb command-line client. Both run over the unix socket and over TCP on
+# the loopback (the settings file's NET8 is 127.0.0.1 there). During the runs
+# of CLOCK_AT pending bookings a time clock (bench/time_clock.cpp) inserts a
+# booking every 20 ms with automatic commits. Prints every measurement, then
+# a summary (medians over REPEAT interleaved rounds) and the targets.
 #
-#   bench/export_bench.sh [N ...]        default: 10000 100000
-#   HISTORY=300000 bench/export_bench.sh
+#   bench/export_bench.sh [N ...]        default: 1000 10000 100000; add 1000000 for the long run
+#   HISTORY=300000  transferred bookings in the table
+#   TRANSPORTS="socket tcp"
+#   REPEAT=1        rounds; each round measures every N and transport once
+#   CLOCK_AT=100000 the N whose runs the time clock accompanies (0: none)
+#   BUILD_DIR=build/programs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(10000 100000)
+[ ${#sizes[@]} -gt 0 ] || sizes=(1000 10000 100000)
 history=${HISTORY:-300000}
+read -r -a transports <<<"${TRANSPORTS:-socket tcp}"
+repeat=${REPEAT:-1}
+clock_at=${CLOCK_AT:-100000}
+build_dir=${BUILD_DIR:-$top/build/programs}
 
 # shellcheck source=../scripts/programs.sh
 . scripts/programs.sh
-build_programs
+scripts/install_deps.sh
+cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
+cmake --build "$build_dir" -j2 >/dev/null
+program=$build_dir/src/run/Halvorn_MySQL
+tool=$build_dir/src/config/Halvorn_Ini
+time_clock=$build_dir/time_clock
+# shellcheck disable=SC2046
+"${CXX:-c++}" -std=c++17 -O2 -Wall -Wextra -Werror $(pkg-config --cflags libmariadb) \
+  bench/time_clock.cpp -o "$time_clock" $(pkg-config --libs libmariadb)
 
 bench=$top/.benchdb
 rm -rf "$bench"
 mkdir -p "$bench"
 start_server
+clock_pid=
+trap '[ -z "$clock_pid" ] || kill "$clock_pid" 2>/dev/null || true
+      "$top/scripts/db_server.sh" stop "$db"; rm -rf "$db"' EXIT
 sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" -D KVSYSTEM "$@"; }
 
 columns="BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,
@@ -45,9 +68,34 @@ echo "bench: filling the table with $history transferred bookings ..."
 sql -e "INSERT INTO KVSYSTEM.KVS321BEW ($columns)
         SELECT $(booking_values H 4) FROM seq_1_to_${history}"
 
+# Writes the settings file FILE for the test account on host HOST.
+write_settings_for() {  # FILE HOST
+  local number=0 key value
+  for key in LOGIN PASS DB_SYSTEM NET8; do
+    case $key in
+      LOGIN) value=$HALVORN_DB_USER ;;
+      PASS) value=$HALVORN_DB_PASSWORD ;;
+      DB_SYSTEM) value=MySQL ;;
+      NET8) value=$2 ;;
+    esac
+    number=$((number + 1))
+    printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"
+  done >"$1"
+}
+
 work=$bench/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-write_settings "$work/app/Veltrano.ini"
+write_settings_for "$work/app/socket.ini" localhost
+write_settings_for "$work/app/tcp.ini" 127.0.0.1
+
+# The mariadb client's connection options for a transport.
+client_options() {  # TRANSPORT
+  if [ "$1" = tcp ]; then
+    echo "--protocol=TCP -h127.0.0.1 -P$HALVORN_DB_PORT"
+  else
+    echo "--socket=$HALVORN_DB_SOCKET"
+  fi
+}
 
 # The transfer lines of the pending bookings, computed by the server.
 set_based_select="
@@ -76,35 +124,120 @@ timed() {  # OUT-FILE COMMAND...: runs it, prints "seconds peak-KiB exit-status"
   echo "$(tail -n 1 "$bench/time") $status"
 }
 
-printf '\n%-8s %-22s %10s %12s %14s %12s\n' N method seconds "bookings/s" "peak RSS KiB" lines
-for n in "${sizes[@]}"; do
-  sql -e "DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID LIKE 'P%';
-          INSERT INTO KVSYSTEM.KVS321BEW ($columns) SELECT $(booking_values P NULL) FROM seq_1_to_${n}"
+# Starts the time clock over TRANSPORT in the background; stop_clock ends it
+# and leaves its figures in $bench/clock.out.
+start_clock() {  # TRANSPORT
+  local target=$HALVORN_DB_SOCKET
+  [ "$1" = socket ] || target=127.0.0.1:$HALVORN_DB_PORT
+  rm -f "$bench/clock.stop"
+  "$time_clock" "$target" "$HALVORN_DB_USER" "$HALVORN_DB_PASSWORD" "$bench/clock.stop" 20 3600 \
+    >"$bench/clock.out" &
+  clock_pid=$!
+  sleep 1  # the clock books before the run begins
+}
+stop_clock() {
+  touch "$bench/clock.stop"
+  wait "$clock_pid" || echo "bench: the time clock failed" >&2
+  clock_pid=
+}
 
-  rm -f "$work/app/bin/BEWDATA.dat"
-  read -r secs kib status < <(cd "$work/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
-    timed /dev/null "$program" ../Veltrano.ini)
-  [ "$status" = 1 ] || echo "bench: Halvorn_MySQL ended with $status" >&2
-  lines=$(wc -l <"$work/app/bin/BEWDATA.dat")
-  pending=$(sql -N -e "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")
-  [ "$pending" = 0 ] || echo "bench: $pending bookings left pending" >&2
-  printf '%-8s %-22s %10s %12.0f %14s %12s\n' "$n" Halvorn_MySQL "$secs" \
-    "$(echo "$n / $secs" | bc -l)" "$kib" "$lines"
+declare -A program_secs set_secs program_kib clock_lines
+median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+per_second() { echo "$1 / $2" | bc -l | xargs printf '%.0f'; }
 
-  # The same bookings again, pending, for the set-based limit.
-  sql -e "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = NULL, BewUdt = NULL WHERE BewTID LIKE 'P%'"
-  read -r s1 k1 _ < <(timed "$bench/set_based.dat" \
-    mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
-    --socket="$HALVORN_DB_SOCKET" --default-character-set=latin1 --quick --batch --raw \
-    --skip-column-names -e "$set_based_select")
-  read -r s2 k2 _ < <(timed /dev/null \
-    mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
-    --socket="$HALVORN_DB_SOCKET" -e "$set_based_update")
-  secs=$(echo "$s1 + $s2" | bc -l)
-  kib=$(( k1 > k2 ? k1 : k2 ))
-  lines=$(wc -l <"$bench/set_based.dat")
-  cmp -s "$bench/set_based.dat" "$work/app/bin/BEWDATA.dat" ||
-    echo "bench: the set-based lines differ from BEWDATA.dat" >&2
-  printf '%-8s %-22s %10.2f %12.0f %14s %12s\n' "$n" "SELECT + UPDATE (mariadb)" "$secs" \
-    "$(echo "$n / $secs" | bc -l)" "$kib" "$lines"
+printf '\n%-5s %-8s %-7s %-26s %9s %11s %13s %9s\n' round N via method seconds "bookings/s" \
+  "peak RSS KiB" lines
+for round in $(seq 1 "$repeat"); do
+  for n in "${sizes[@]}"; do
+    sql -e "DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID LIKE 'P%' OR BewTID LIKE 'C%';
+            INSERT INTO KVSYSTEM.KVS321BEW ($columns)
+            SELECT $(booking_values P NULL) FROM seq_1_to_${n}"
+    for via in "${transports[@]}"; do
+      key="$n,$via"
+      sql -e "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = NULL, BewUdt = NULL WHERE BewTID LIKE 'P%'"
+      [ "$n" != "$clock_at" ] || start_clock "$via"
+
+      rm -f "$work/app/bin/BEWDATA.dat"
+      read -r secs kib status < <(cd "$work/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
+        MYSQL_TCP_PORT=$HALVORN_DB_PORT timed /dev/null "$program" "../$via.ini")
+      if [ "$n" = "$clock_at" ]; then
+        stop_clock
+        clock_lines[$key]="${clock_lines[$key]:-}$(cat "$bench/clock.out")"$'\n'
+        sql -e "DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID LIKE 'C%'"
+      fi
+      [ "$status" = 1 ] || echo "bench: Halvorn_MySQL ended with $status" >&2
+      # The lines of the bookings measured, without those of the time clock.
+      awk -F, '$6 !~ /^C/' "$work/app/bin/BEWDATA.dat" >"$bench/program.dat"
+      lines=$(wc -l <"$bench/program.dat")
+      pending=$(sql -N -e "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")
+      [ "$pending" = 0 ] || echo "bench: $pending bookings left pending" >&2
+      printf '%-5s %-8s %-7s %-26s %9s %11s %13s %9s\n' "$round" "$n" "$via" Halvorn_MySQL \
+        "$secs" "$(per_second "$n" "$secs")" "$kib" "$lines"
+      program_secs[$key]="${program_secs[$key]:-} $secs"
+      program_kib[$key]="${program_kib[$key]:-} $kib"
+
+      # The same bookings again, pending, for the set-based limit.
+      sql -e "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = NULL, BewUdt = NULL WHERE BewTID LIKE 'P%'"
+      # shellcheck disable=SC2046
+      read -r s1 k1 _ < <(timed "$bench/set_based.dat" \
+        mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
+        $(client_options "$via") --default-character-set=latin1 --quick --batch --raw \
+        --skip-column-names -e "$set_based_select")
+      # shellcheck disable=SC2046
+      read -r s2 k2 _ < <(timed /dev/null \
+        mariadb --no-defaults -u"$HALVORN_DB_USER" -p"$HALVORN_DB_PASSWORD" \
+        $(client_options "$via") -e "$set_based_update")
+      secs=$(echo "$s1 + $s2" | bc -l | xargs printf '%.2f')
+      kib=$((k1 > k2 ? k1 : k2))
+      lines=$(wc -l <"$bench/set_based.dat")
+      cmp -s "$bench/set_based.dat" "$bench/program.dat" ||
+        echo "bench: the set-based lines differ from BEWDATA.dat" >&2
+      printf '%-5s %-8s %-7s %-26s %9s %11s %13s %9s\n' "$round" "$n" "$via" \
+        "SELECT + UPDATE (mariadb)" "$secs" "$(per_second "$n" "$secs")" "$kib" "$lines"
+      set_secs[$key]="${set_secs[$key]:-} $secs"
+    done
+  done
 done
+
+echo
+echo "summary (medians of $repeat round(s); peak RSS the largest of the program's runs)"
+printf '%-8s %-7s %10s %14s %14s %7s %13s\n' N via "program s" "program b/s" "set-based b/s" \
+  ratio "peak RSS KiB"
+targets=()
+for n in "${sizes[@]}"; do
+  for via in "${transports[@]}"; do
+    key="$n,$via"
+    ps=$(echo "${program_secs[$key]}" | median)
+    ss=$(echo "${set_secs[$key]}" | median)
+    ratio=$(echo "$ss / $ps" | bc -l | xargs printf '%.3f')
+    kib=$(echo "${program_kib[$key]}" | tr ' ' '\n' | sort -n | tail -n 1)
+    printf '%-8s %-7s %10s %14s %14s %7s %13s\n' "$n" "$via" "$ps" "$(per_second "$n" "$ps")" \
+      "$(per_second "$n" "$ss")" "$ratio" "$kib"
+    if [ "$n" = 100000 ]; then
+      verdict=missed
+      [ "$(echo "$ratio >= 0.5" | bc -l)" = 0 ] || verdict=reached
+      targets+=("100,000 pending via $via: $ratio of the set-based limit's bookings/s (target 0.5): $verdict")
+    fi
+    if [ "$n" = 1000 ]; then
+      verdict=missed
+      [ "$(echo "$ps < 0.5" | bc -l)" = 0 ] || verdict=reached
+      targets+=("1,000 pending via $via: $ps s (target under 0.5 s): $verdict")
+    fi
+    if [ -n "${clock_lines[$key]:-}" ]; then
+      while IFS= read -r line; do
+        [ -n "$line" ] || continue
+        echo "  time clock during $n via $via: $line"
+        p99=$(echo "$line" | sed -n 's/.*p99 \([0-9.]*\) ms.*/\1/p')
+        verdict=missed
+        if [ -n "$p99" ] && [ "$(echo "$p99 < 100" | bc -l)" = 1 ] &&
+          [[ $line == *"errors: none"* ]]; then
+          verdict=reached
+        fi
+        targets+=("time clock during $n via $via: p99 $p99 ms, errors: ${line##*errors: } (target p99 under 100 ms, no errors): $verdict")
+      done <<<"${clock_lines[$key]}"
+    fi
+  done
+done
+echo
+echo "targets"
+for line in "${targets[@]}"; do echo "  $line"; done
