@@ -1,5 +1,6 @@
 -- Sample bookings for the demo: every source, the codes that are rewritten or
--- filtered, NULL columns, an umlaut, old bookings for the purge.
+-- filtered, NULL columns, an umlaut, a comma and a line feed inside values,
+-- old bookings for the purge.
 INSERT INTO KVSYSTEM.KVS321BEW
   (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,
    BewKze, BewBer, BewEra, BewErq, BewTas, BewSrc, BewRes, BewUkz, BewDat)
@@ -17,6 +18,8 @@ VALUES
   ('4713', 'WERK3', CURDATE(), CONCAT(CURDATE(), ' 08:00:00'), '1', 'T-0008', 'L09', 'K', 'KST 6000', '', '', '', '777', '', '', '50P', '', NULL, NOW()),
   ('4713', 'WERK3', CURDATE(), CONCAT(CURDATE(), ' 09:15:00'), '1', 'T-0009', 'L09', 'D', 'KST 6000', '', '', '', '9', '', '', '62P', '', NULL, NOW()),
   ('4713', 'WERK3', CURDATE(), CONCAT(CURDATE(), ' 09:16:00'), '1', 'T-0010', 'L09', 'D', 'KST 6000', '', '', '', '999', '', '', '62P', '', NULL, NOW()),
+  -- a comma and a line feed inside values: one blank each in the transfer line
+  ('4715', 'WERK1', CURDATE(), CONCAT(CURDATE(), ' 11:11:11'), '1', 'T-0013', 'L01', 'K', CONCAT('KST', CHAR(10), '4100'), '', '', '', '201', '', '01', 'DTA', _latin1 X'4DFC6C6C65722C2048616E73', NULL, NOW()),
   -- any other source, the empty one too, gets 204
   ('4714', 'WEB', CURDATE(), CONCAT(CURDATE(), ' 10:00:00'), '1', 'T-0011', 'W1', 'K', '', '', '', '', '', '', '', 'WEB', 'Korrektur', NULL, NOW()),
   ('4714', 'WEB', CURDATE(), CONCAT(CURDATE(), ' 10:05:00'), '1', 'T-0012', 'W1', 'G', '', '', '', '', '', '', '', '', '', NULL, NOW()),

@@ -104,13 +104,15 @@ bool CheckPrivileges(DbConnection& db, std::string& report) {
   }
   report += line + "\n";
   if (missing.empty()) return true;
-  report += "FEHLER: dem Konto fehlt auf KVSYSTEM.KVS321BEW das Recht " + missing + "\n";
+  report += "FEHLER: dem Konto fehlt auf KVSYSTEM.KVS321BEW das Recht " + missing;
+  // Without DELETE alone a run still exports and commits; its purge fails.
+  if (missing == "DELETE") report += ": alte uebergebene Buchungen werden nie geloescht";
+  report += "\n";
   return false;
 }
 
 int Result(std::string& report, bool usable) {
-  report +=
-      usable ? "Ergebnis: ein Lauf wuerde gelingen\n" : "Ergebnis: ein Lauf wuerde scheitern\n";
+  report += usable ? "Ergebnis: in Ordnung\n" : "Ergebnis: fehlerhaft\n";
   return usable ? kConnectionUsable : kConnectionUnusable;
 }
 

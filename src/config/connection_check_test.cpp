@@ -63,7 +63,7 @@ TEST_F(ConnectionCheckTest, UsableAccountOverSocketAndTcp) {
                "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n"
                "Buchungen   : 3 nicht uebergeben\n"
                "Rechte      : SELECT ja, UPDATE ja, DELETE ja\n"
-               "Ergebnis: ein Lauf wuerde gelingen\n"});
+               "Ergebnis: in Ordnung\n"});
   // The port comes from the client library's environment, as for a run.
   ExpectCheck(TestDbUser(), TestDbPassword(), "127.0.0.1", kConnectionUsable,
               {"Verbindung  : hergestellt, 127.0.0.1 via TCP/IP\n", "-FEHLER"});
@@ -74,7 +74,7 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
               {"Verbindung  : fehlgeschlagen\nFEHLER: Datenbankverbindung fehlgeschlagen, "
                "Fehler: 1045, Access denied for user '" +
                    TestDbUser() + "'@'localhost' (using password: YES)\n",
-               "Ergebnis: ein Lauf wuerde scheitern\n", "-Tabelle"});
+               "Ergebnis: fehlerhaft\n", "-Tabelle"});
   // No user name: refused before any connection is tried, as by a run.
   const std::string before = Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
   ASSERT_TRUE(WriteFileBytes(settings_, Record(2, "PASS", TestDbPassword())));
@@ -87,7 +87,7 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
   std::string report;
   EXPECT_EQ(CheckConnection(dir_.File("missing.ini"), report), kConnectionUnusable);
   EXPECT_EQ(report, "FEHLER: die Datei " + dir_.File("missing.ini") +
-                        " kann nicht geoeffnet werden\nErgebnis: ein Lauf wuerde scheitern\n");
+                        " kann nicht geoeffnet werden\nErgebnis: fehlerhaft\n");
 }
 
 TEST_F(ConnectionCheckTest, MissingTableFails) {
@@ -96,7 +96,7 @@ TEST_F(ConnectionCheckTest, MissingTableFails) {
               {"Tabelle     : KVSYSTEM.KVS321BEW fehlt\n"
                "FEHLER: die Tabelle KVSYSTEM.KVS321BEW fehlt, Fehler: 1146, Table "
                "'KVSYSTEM.KVS321BEW' doesn't exist\n",
-               "-Buchungen   :", "Ergebnis: ein Lauf wuerde scheitern\n"});
+               "-Buchungen   :", "Ergebnis: fehlerhaft\n"});
 }
 
 // An account that may read and mark but not purge would fail every run at
@@ -109,8 +109,9 @@ TEST_F(ConnectionCheckTest, AccountWithoutDeleteFails) {
   ExpectCheck("halvorn_ohne", "ohne-Loeschen", "localhost", kConnectionUnusable,
               {"Buchungen   : 3 nicht uebergeben\n"
                "Rechte      : SELECT ja, UPDATE ja, DELETE nein\n"
-               "FEHLER: dem Konto fehlt auf KVSYSTEM.KVS321BEW das Recht DELETE\n"
-               "Ergebnis: ein Lauf wuerde scheitern\n"});
+               "FEHLER: dem Konto fehlt auf KVSYSTEM.KVS321BEW das Recht DELETE: alte "
+               "uebergebene Buchungen werden nie geloescht\n"
+               "Ergebnis: fehlerhaft\n"});
   // Privileges on the whole schema or the whole server count as well.
   Exec("GRANT DELETE ON KVSYSTEM.* TO 'halvorn_ohne'@'localhost'");
   ExpectCheck("halvorn_ohne", "ohne-Loeschen", "localhost", kConnectionUsable, {"DELETE ja\n"});

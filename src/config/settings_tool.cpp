@@ -28,7 +28,7 @@ void PrintUsage() {
       "\n"
       "/P           : zeigt das Passwort im Klartext\n"
       "Texte        : in Windows-1252; auf einer UTF-8-Konsole umgewandelt\n"
-      "Rueckgabe    : 0 in Ordnung, 1 Pruefung fehlerhaft oder Lauf wuerde scheitern,\n"
+      "Rueckgabe    : 0 in Ordnung, 1 Pruefung fehlerhaft,\n"
       "               2 falscher Aufruf, 3 Datei kann nicht geoeffnet werden\n",
       stdout);
 }
