@@ -86,7 +86,8 @@ connector_options=(-DCMAKE_BUILD_TYPE=Release -DWITH_SSL=SCHANNEL -DWITH_UNIT_TE
 connector_libs="-lws2_32 -ladvapi32 -lkernel32 -lshlwapi -lcrypt32 -lsecur32 -lbcrypt"
 
 build_connector() {
-  local stamp="$deps/connector.stamp" want="${connector_options[*]} $connector_libs"
+  # The .pc file names the sysroot by its path: a moved checkout rebuilds.
+  local stamp="$deps/connector.stamp" want="$sysroot ${connector_options[*]} $connector_libs"
   if [ -f "$sysroot/lib/pkgconfig/libmariadb.pc" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$want" ]; then
     return 0
   fi
@@ -103,7 +104,7 @@ build_connector() {
   version=$(sed -n 's/^#define MARIADB_PACKAGE_VERSION "\(.*\)"/\1/p' "$sysroot/include/mariadb/mariadb_version.h")
   mkdir -p "$sysroot/lib/pkgconfig"
   cat >"$sysroot/lib/pkgconfig/libmariadb.pc" <<PC
-prefix=\${pcfiledir}/../..
+prefix=$sysroot
 includedir=\${prefix}/include/mariadb
 libdir=\${prefix}/lib/mariadb
 
@@ -126,7 +127,162 @@ build_googletest() {
   cmake --install "$deps/gtest-build" >/dev/null
 }
 
+# A throwaway wine prefix with its server kept running (-p), so that the
+# programs started by the tests share one; its output goes to /dev/null, or a
+# wine process started by a test would hold ctest's output pipe open.
+start_wine() {
+  wine=/usr/lib/wine/wine64
+  wineserver=/usr/lib/wine/wineserver
+  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-wine.XXXXXX")
+  export WINEPREFIX WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+  "$wineserver" -p </dev/null >/dev/null 2>&1
+  "$wine" wineboot --init </dev/null >/dev/null 2>&1
+}
+
+stop_wine() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+
+# Uses the server of the caller's HALVORN_DB_* variables, or starts one.
+start_server() {
+  if [ -n "${HALVORN_DB_PORT:-}" ] && [ -n "${HALVORN_DB_SOCKET:-}" ]; then return 0; fi
+  dbdir=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-windb.XXXXXX")
+  "$top/scripts/db_server.sh" start "$dbdir" >/dev/null
+  set -a
+  # shellcheck disable=SC1091
+  . "$dbdir/env"
+  set +a
+}
+
+stop_server() {
+  [ -n "${dbdir:-}" ] || return 0
+  "$top/scripts/db_server.sh" stop "$dbdir"
+  rm -rf "$dbdir"
+}
+
+cleanup() { stop_wine; stop_server; }
+
+# The project for Windows; the programs are copied to build/windows/ when
+# they import no DLL but Windows' own.
+build_programs() {
+  say "build"
+  cmake -S "$top" -B "$out/programs" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DHALVORN_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
+  cmake --build "$out/programs" -j"$jobs"
+  local exe dll
+  for exe in "$out/programs/src/run/Halvorn_MySQL.exe" "$out/programs/src/config/Halvorn_Ini.exe"; do
+    for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
+      case ${dll,,} in
+        kernel32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | shlwapi.dll | crypt32.dll | \
+          secur32.dll | bcrypt.dll | user32.dll | api-ms-win-*.dll) ;;
+        *) die "$(basename "$exe") needs $dll" ;;
+      esac
+    done
+    cp "$exe" "$out/"
+  done
+}
+
+run_tests() {
+  say "test (under wine)"
+  (cd "$out/programs" && ctest --output-on-failure -j"$jobs" --timeout 300)
+}
+
+# The same bookings through the Linux and the Windows program, each in a tree
+# of its own: BEWDATA.dat, the protocol log (server times masked), the
+# console (CR LF on Windows), the exit status and the table afterwards must
+# agree byte for byte.
+compare_with_linux() {
+  say "Linux and Windows program on the same bookings"
+  local linux_program tool
+  if [ -n "$linux_build" ]; then
+    linux_program=$linux_build/src/run/Halvorn_MySQL
+    tool=$linux_build/src/config/Halvorn_Ini
+  else
+    cmake -S "$top" -B "$top/build/win-linux" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
+    cmake --build "$top/build/win-linux" -j"$jobs" --target Halvorn_MySQL Halvorn_Ini >/dev/null
+    linux_program=$top/build/win-linux/src/run/Halvorn_MySQL
+    tool=$top/build/win-linux/src/config/Halvorn_Ini
+  fi
+  local work side status key value number
+  work=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-cmp.XXXXXX")
+  local sql=(mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET")
+  for side in linux windows; do
+    mkdir -p "$work/$side/Veltrano_php/log" "$work/$side/app/bin"
+    number=0
+    for key in LOGIN PASS DB_SYSTEM NET8; do
+      case $key in
+        LOGIN) value=$HALVORN_DB_USER ;;
+        PASS) value=$HALVORN_DB_PASSWORD ;;
+        DB_SYSTEM) value=MySQL ;;
+        NET8) value=localhost ;;
+      esac
+      number=$((number + 1))
+      printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"
+    done >"$work/$side/app/Veltrano.ini"
+    "${sql[@]}" -e 'DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW'
+    "${sql[@]}" <"$top/sql/kvs321bew.sql"
+    "${sql[@]}" <"$top/sql/demo_bookings.sql"
+    status=0
+    if [ $side = linux ]; then
+      (cd "$work/$side/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
+        "$linux_program" ../Veltrano.ini /D >"$work/$side/console") || status=$?
+    else
+      (cd "$work/$side/app/bin" && MYSQL_TCP_PORT=$HALVORN_DB_PORT \
+        "$wine" "$out/Halvorn_MySQL.exe" '..\Veltrano.ini' /d >"$work/$side/console") || status=$?
+    fi
+    echo "$status" >"$work/$side/status"
+    "${sql[@]}" -N -e "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL
+                       FROM KVSYSTEM.KVS321BEW ORDER BY BewIDN, BewTID" >"$work/$side/table"
+    LC_ALL=C sed -E 's/^(\xDCbergabe vom )[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{8}/\1<TIME>/' \
+      "$work/$side/Veltrano_php/log/Durnwell#Log.txt" >"$work/$side/log"
+    LC_ALL=C sed -E 's/^(Uebergabe am )[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{8}/\1<TIME>/' \
+      "$work/$side/console" >"$work/$side/console.masked"
+  done
+  perl -pe 's/\n/\r\n/' "$work/linux/console.masked" >"$work/linux/console.crlf"
+  local failed=0
+  [ "$(cat "$work/linux/status")" = 1 ] || { echo "Linux program exited $(cat "$work/linux/status")"; failed=1; }
+  [ -s "$work/linux/app/bin/BEWDATA.dat" ] || { echo "Linux program wrote no lines"; failed=1; }
+  cmp "$work/linux/status" "$work/windows/status" || failed=1
+  cmp "$work/linux/app/bin/BEWDATA.dat" "$work/windows/app/bin/BEWDATA.dat" || failed=1
+  cmp "$work/linux/log" "$work/windows/log" || failed=1
+  cmp "$work/linux/console.crlf" "$work/windows/console.masked" || failed=1
+  cmp "$work/linux/table" "$work/windows/table" || failed=1
+  if [ $failed != 0 ]; then
+    echo "windows: the files differ; both sides are in $work" >&2
+    return 1
+  fi
+  echo "same transfer file ($(wc -l <"$work/linux/app/bin/BEWDATA.dat") lines), protocol log, console and table"
+  rm -rf "$work"
+}
+
+# build/windows/Halvorn-<version>-win64.zip: the programs, the README and an
+# example settings file, in a folder of the archive's name.
+pack_release() {
+  local version name stage
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$out/programs/CMakeCache.txt")
+  [ -n "$version" ] || die "no project version"
+  name=Halvorn-$version-win64
+  stage=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-zip.XXXXXX")
+  mkdir "$stage/$name"
+  cp "$out/Halvorn_MySQL.exe" "$out/Halvorn_Ini.exe" "$top/README.md" \
+    "$top/deploy/Veltrano.ini.example" "$stage/$name/"
+  rm -f "$out/$name.zip"
+  (cd "$stage" && zip -q -X -r "$out/$name.zip" "$name")
+  rm -rf "$stage"
+  say "release archive $out/$name.zip"
+}
+
 install_packages
 mkdir -p "$deps"
 build_connector
 build_googletest
+trap cleanup EXIT
+start_wine
+start_server
+build_programs
+run_tests
+compare_with_linux
+pack_release
