@@ -7,7 +7,15 @@
 #include <clocale>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace {
+
+#ifndef _WIN32
+
+// POSIX: the locale's encoding, set here as the console's would be.
 
 class ConsoleTextTest : public ::testing::Test {
  protected:
@@ -47,5 +55,22 @@ TEST_F(ConsoleTextTest, OtherLocaleTakesTheBytesAsTheyAre) {
   EXPECT_EQ(Windows1252ToConsole("\x81\xFC", out), 0);
   EXPECT_EQ(out, "\x81\xFC");
 }
+
+#else
+
+// Windows: without a console (the tests' output is a pipe) both directions
+// take the ANSI code page, which is Windows-1252 on English and German
+// Windows and under wine: bytes pass as they are, also the undefined ones.
+TEST(ConsoleTextTest, AnsiCodePage1252TakesTheBytesAsTheyAre) {
+  ASSERT_EQ(GetACP(), 1252u);
+  ASSERT_EQ(GetConsoleOutputCP(), 0u);
+  std::string out;
+  EXPECT_EQ(ConsoleToWindows1252("M\xFCller \x80", out), 0);
+  EXPECT_EQ(out, "M\xFCller \x80");
+  EXPECT_EQ(Windows1252ToConsole("\x81\xFC", out), 0);
+  EXPECT_EQ(out, "\x81\xFC");
+}
+
+#endif
 
 }  // namespace
