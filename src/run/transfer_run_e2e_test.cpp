@@ -366,7 +366,7 @@ TEST_F(TransferRunTest, EmptyLoginIsRefusedBeforeAnyConnection) {
     ASSERT_TRUE(WriteFileBytes(settings_, content));
     ASSERT_TRUE(WriteFileBytes(log_, ""));
     const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
-    EXPECT_EQ(run.exit_status, 96);
+    EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(1045));
     EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 1045\n");
     EXPECT_EQ(Log(), refused);
   }
@@ -436,6 +436,29 @@ TEST_F(TransferRunTest, UnwritableProtocolIsReportedOnceWithTheSwitch) {
             "ID: 1002, Buchung vom 20261201 075813  uebergeben\n"
             "\nAnzahl uebergebener Buchungen : 1");
   EXPECT_EQ(Transfer(), PlainLine(1) + PlainLine(2));
+}
+
+// No server where the client library looks (a socket that does not exist, a
+// port nothing listens on): error 2002, the exit status itself on Windows.
+TEST_F(TransferRunTest, NoServerEndsWithTheClientLibrarysErrorNumber) {
+  AddPlainBooking(1);
+  ProgramSpec spec;
+  spec.path = HALVORN_PROGRAM;
+  spec.args = {settings_};
+  spec.cwd = cwd_;
+  spec.env = {"MYSQL_UNIX_PORT=" + dir_.File("no.sock"), "MYSQL_TCP_PORT=1"};
+  const ProgramResult run = ::RunProgram(spec);
+  EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(2002));
+  EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 2002\n");
+  // The reason is the client library's own text, which names the socket or
+  // the host.
+  const std::string refused =
+      kStartLines + "Datenbankverbindung fehlgeschlagen, Fehler: 2002, Can't connect to ";
+  const std::string log = Log();
+  EXPECT_EQ(log.substr(0, refused.size()), refused);
+  ExpectLogEndsWith(")\r\nVerbinden mit Datenbank fehlgeschlagen\r\n");
+  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
 }  // namespace
