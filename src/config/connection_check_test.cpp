@@ -56,9 +56,8 @@ TEST_F(ConnectionCheckTest, UsableAccountOverSocketAndTcp) {
   const std::string version = Query("SELECT VERSION()")[0][0];
   ExpectCheck(TestDbUser(), TestDbPassword(), "localhost", kConnectionUsable,
               {"Verbindungspruefung mit " + settings_ + "\nBenutzer    : " + TestDbUser() +
-               "\nHost        : localhost\nVerbindung  : hergestellt, Localhost via UNIX "
-               "socket\nServer      : " +
-               version +
+               "\nHost        : localhost\nVerbindung  : hergestellt, " +
+               TestDbLocalhostConnection() + "\nServer      : " + version +
                "\nZeichensatz : latin1\n"
                "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n"
                "Buchungen   : 3 nicht uebergeben\n"
@@ -73,7 +72,7 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
   ExpectCheck(TestDbUser(), "wrong", "localhost", kConnectionUnusable,
               {"Verbindung  : fehlgeschlagen\nFEHLER: Datenbankverbindung fehlgeschlagen, "
                "Fehler: 1045, Access denied for user '" +
-                   TestDbUser() + "'@'localhost' (using password: YES)\n",
+                   TestDbUser() + "'@'" + TestDbClientHost() + "' (using password: YES)\n",
                "Ergebnis: fehlerhaft\n", "-Tabelle"});
   // No user name: refused before any connection is tried, as by a run.
   const std::string before = Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
@@ -102,9 +101,10 @@ TEST_F(ConnectionCheckTest, MissingTableFails) {
 // An account that may read and mark but not purge would fail every run at
 // the purge.
 TEST_F(ConnectionCheckTest, AccountWithoutDeleteFails) {
-  Exec("DROP USER IF EXISTS 'halvorn_ohne'@'localhost'");
-  Exec("CREATE USER 'halvorn_ohne'@'localhost' IDENTIFIED BY 'ohne-Loeschen'");
-  Exec("GRANT SELECT, UPDATE ON KVSYSTEM.KVS321BEW TO 'halvorn_ohne'@'localhost'");
+  const std::string account = "'halvorn_ohne'@'" + TestDbClientHost() + "'";
+  Exec("DROP USER IF EXISTS " + account);
+  Exec("CREATE USER " + account + " IDENTIFIED BY 'ohne-Loeschen'");
+  Exec("GRANT SELECT, UPDATE ON KVSYSTEM.KVS321BEW TO " + account);
   AddBookings();
   ExpectCheck("halvorn_ohne", "ohne-Loeschen", "localhost", kConnectionUnusable,
               {"Buchungen   : 3 nicht uebergeben\n"
@@ -113,14 +113,14 @@ TEST_F(ConnectionCheckTest, AccountWithoutDeleteFails) {
                "uebergebene Buchungen werden nie geloescht\n"
                "Ergebnis: fehlerhaft\n"});
   // Privileges on the whole schema or the whole server count as well.
-  Exec("GRANT DELETE ON KVSYSTEM.* TO 'halvorn_ohne'@'localhost'");
+  Exec("GRANT DELETE ON KVSYSTEM.* TO " + account);
   ExpectCheck("halvorn_ohne", "ohne-Loeschen", "localhost", kConnectionUsable, {"DELETE ja\n"});
-  Exec("REVOKE DELETE ON KVSYSTEM.* FROM 'halvorn_ohne'@'localhost'");
-  Exec("REVOKE UPDATE ON KVSYSTEM.KVS321BEW FROM 'halvorn_ohne'@'localhost'");
-  Exec("GRANT DELETE, UPDATE ON *.* TO 'halvorn_ohne'@'localhost'");
+  Exec("REVOKE DELETE ON KVSYSTEM.* FROM " + account);
+  Exec("REVOKE UPDATE ON KVSYSTEM.KVS321BEW FROM " + account);
+  Exec("GRANT DELETE, UPDATE ON *.* TO " + account);
   ExpectCheck("halvorn_ohne", "ohne-Loeschen", "localhost", kConnectionUsable,
               {"SELECT ja, UPDATE ja, DELETE ja\n"});
-  Exec("DROP USER 'halvorn_ohne'@'localhost'");
+  Exec("DROP USER " + account);
 }
 
 // The check neither waits for nor takes row locks and changes nothing: it

@@ -33,8 +33,10 @@ std::string TestDbPassword() { return Env("HALVORN_DB_PASSWORD"); }
 
 #ifdef _WIN32
 std::string TestDbClientHost() { return "127.0.0.1"; }
+std::string TestDbLocalhostConnection() { return "localhost via TCP/IP"; }
 #else
 std::string TestDbClientHost() { return "localhost"; }
+std::string TestDbLocalhostConnection() { return "Localhost via UNIX socket"; }
 #endif
 
 void PointClientAtTestServer() {

@@ -24,6 +24,10 @@ std::string TestDbPassword();
 // "localhost" over the unix socket on POSIX, "127.0.0.1" over TCP on Windows.
 std::string TestDbClientHost();
 
+// How the client library describes a connection to "localhost" (its host
+// information): over the unix socket on POSIX, over TCP on Windows.
+std::string TestDbLocalhostConnection();
+
 // Makes the program's own client calls (port 0, no socket, empty host) reach
 // the test server by pointing the client library's default socket and port at
 // it. Call before the first connection of the process.
