@@ -2,10 +2,12 @@
 #include "log/protocol_log.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -74,6 +76,8 @@ TEST(WriteProtocolTest, LostLineIsReportedOnceOnTheConsole) {
             "Protokolldatei kann nicht geschrieben werden: " + dir.File("gone/Log.txt") + "\n");
 }
 
+#ifndef _WIN32
+// POSIX only: a file size limit (RLIMIT_FSIZE) in a forked child.
 // A log that opens but cannot take the line (here a file size limit) is
 // reported as well.
 TEST(WriteProtocolTest, WriteFailureIsReported) {
@@ -109,5 +113,6 @@ TEST(WriteProtocolTest, WriteFailureIsReported) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(console, "Protokolldatei kann nicht geschrieben werden: " + log_path.path + "\n");
 }
+#endif
 
 }  // namespace
