@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "test/temp_dir.h"
 
 namespace {
@@ -180,7 +181,7 @@ TEST_F(TransferFileTest, ResolvesWhatAnInterruptedRunLeft) {
   ASSERT_EQ(BeginTransferRun(file_), 0);
   ASSERT_EQ(Append({"c\n"}), 0);
   ASSERT_TRUE(WriteFileBytes(dir_.File("new.dat"), "someone else's\nlines\n"));
-  ASSERT_EQ(std::rename(dir_.File("new.dat").c_str(), file_.path.c_str()), 0);
+  ASSERT_EQ(ReplaceFileAtomically(dir_.File("new.dat"), file_.path), 0);
   EXPECT_EQ(Resolve(), kInterruptedTakenAway);
   EXPECT_EQ(ReadFileBytes(file_.path), "someone else's\nlines\n");
 
