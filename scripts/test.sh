@@ -32,4 +32,5 @@ run_suite() {  # NAME BUILD-TYPE EXTRA-CXX-FLAGS
 run_suite release RelWithDebInfo ""
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite sanitize Debug "-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
+scripts/windows.sh "$top/build/release"  # the Windows build and its tests under wine
 echo "== all tests passed"
