@@ -461,4 +461,29 @@ TEST_F(TransferRunTest, NoServerEndsWithTheClientLibrarysErrorNumber) {
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
+#ifdef _WIN32
+// Windows only: the receiving system holds BEWDATA.dat open without sharing
+// while it reads it. The run cannot open the file and ends as for a missing
+// directory, before the selection; the next run takes the bookings.
+TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelection) {
+  AddPlainBooking(1);
+  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", "earlier\n"));
+  void* held = nullptr;
+  ASSERT_TRUE(HoldFileWithoutSharing(cwd_ + "/BEWDATA.dat", held));
+  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  ReleaseHeldFile(held);
+  EXPECT_EQ(run.exit_status, 90);
+  EXPECT_EQ(MaskTime(run.out),
+            "Uebergabe am <TIME> gestartet\n\n"
+            "Zieldatei auf Server kann nicht erzeugt werden\n");
+  EXPECT_EQ(Transfer(), "earlier\n");
+  EXPECT_EQ(Marks()[0][2], "NULL");
+
+  const ProgramResult next = RunProgram(cwd_, {settings_});
+  EXPECT_EQ(next.exit_status, 1);
+  EXPECT_EQ(Transfer(), "earlier\n" + PlainLine(1));
+  EXPECT_EQ(Marks()[0][2], "4");
+}
+#endif
+
 }  // namespace

@@ -9,6 +9,10 @@
 #include <random>
 #include <system_error>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 ScopedTempDir::ScopedTempDir() {
@@ -58,3 +62,15 @@ bool FileExists(const std::string& path) {
   std::error_code error;
   return fs::exists(path, error);
 }
+
+#ifdef _WIN32
+
+bool HoldFileWithoutSharing(const std::string& path, void*& handle) {
+  handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle != INVALID_HANDLE_VALUE;
+}
+
+void ReleaseHeldFile(void* handle) { CloseHandle(handle); }
+
+#endif

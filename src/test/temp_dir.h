@@ -32,3 +32,11 @@ std::string ReadFileBytes(const std::string& path);
 // Writes bytes to path, replacing the file. Returns false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+
+#ifdef _WIN32
+// Opens the file at path for reading and writing without sharing, as a
+// program that locks the file it works on: any other open fails until
+// ReleaseHeldFile. Returns false when the file cannot be opened.
+bool HoldFileWithoutSharing(const std::string& path, void*& handle);
+void ReleaseHeldFile(void* handle);
+#endif
