@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -172,8 +173,10 @@ RunningProgram StartProgram(const ProgramSpec& spec) {
   for (const std::string& entry : spec.env) envp.push_back(const_cast<char*>(entry.c_str()));
   envp.push_back(nullptr);
 
+  // The read end stays out of programs started later.
   int pipe_fds[2];
   if (pipe(pipe_fds) != 0) return program;
+  fcntl(pipe_fds[0], F_SETFD, FD_CLOEXEC);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(pipe_fds[1], STDOUT_FILENO);
