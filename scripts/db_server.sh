@@ -35,7 +35,7 @@ start() {
       --auth-root-authentication-method=normal --skip-test-db \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; die "install failed"; }
   fi
-  mariadbd --no-defaults --user="$me" --datadir="$dir/data" \
+  setsid mariadbd --no-defaults --user="$me" --datadir="$dir/data" \
     --socket="$dir/mysqld.sock" --port="$port" --bind-address=127.0.0.1 \
     --pid-file="$dir/mysqld.pid" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=256M \

@@ -1,22 +1,60 @@
 // The run guard: a named lock on the server, or a file lock in its stead.
 #include "run/run_guard.h"
 
+#include <chrono>
+#include <thread>
+
 const char kRunGuardName[] = "KVSYSTEM.KVS321BEW";
 const char kRunGuardFileName[] = "Halvorn_MySQL.sperre";
 
 namespace {
 
-// Runs GET_LOCK without waiting. Returns 1 taken, 0 held by another
-// connection, -1 when the server gives no answer (NULL, or an error).
-int TakeNamedLock(DbConnection& db) {
-  StatementHandle lock;
-  lock.text = std::string("SELECT GET_LOCK('") + kRunGuardName + "', 0)";
-  if (SQL_Execute(db, lock) != 0) return -1;
+// Seconds to wait for a run whose connection the server is already ending
+// (its client died): as long as the rollback of its transaction takes.
+constexpr int kEndingRunWait = 60;
+
+// How long a guard held by a run that was just killed may still look alive:
+// until the server notices that the client is gone.
+constexpr int kNoticeChecks = 20;
+constexpr auto kNoticeInterval = std::chrono::milliseconds(50);
+
+// Runs a query of one value; value is "" for NULL. Returns the status.
+int QueryValue(DbConnection& db, const std::string& query, std::string& value) {
+  StatementHandle handle;
+  handle.text = query;
+  int status = SQL_Execute(db, handle);
+  if (status != 0) return status;
   MYSQL_ROW row = nullptr;
-  int taken = -1;
-  if (SQL_Fetch(db, lock, row) == 0 && row[0] != nullptr) taken = row[0][0] == '1' ? 1 : 0;
-  SQL_FreeResult(lock);
-  return taken;
+  status = SQL_Fetch(db, handle, row);
+  if (status == 0) value = row[0] != nullptr ? row[0] : "";
+  SQL_FreeResult(handle);
+  return status;
+}
+
+// Runs GET_LOCK, waiting up to seconds. Returns 1 taken, 0 held by another
+// connection, -1 when the server gives no answer (NULL, or an error).
+int TakeNamedLock(DbConnection& db, int seconds) {
+  std::string taken;
+  if (QueryValue(
+          db,
+          std::string("SELECT GET_LOCK('") + kRunGuardName + "', " + std::to_string(seconds) + ")",
+          taken) != 0 ||
+      taken.empty()) {
+    return -1;
+  }
+  return taken == "1" ? 1 : 0;
+}
+
+// True when the connection holding the guard is being ended by the server: a
+// run that was killed, whose transaction is still being rolled back.
+bool HolderIsEnding(DbConnection& db) {
+  std::string command;
+  return QueryValue(db,
+                    std::string("SELECT COMMAND FROM information_schema.PROCESSLIST WHERE ID = "
+                                "IS_USED_LOCK('") +
+                        kRunGuardName + "')",
+                    command) == 0 &&
+         command == "Killed";
 }
 
 }  // namespace
@@ -28,7 +66,15 @@ std::string RunGuardPath(const std::string& transfer_path) {
 }
 
 int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard) {
-  const int named = TakeNamedLock(db);
+  int named = TakeNamedLock(db, 0);
+  for (int check = 0; named == 0 && check < kNoticeChecks; ++check) {
+    if (HolderIsEnding(db)) {
+      named = TakeNamedLock(db, kEndingRunWait);
+      break;
+    }
+    std::this_thread::sleep_for(kNoticeInterval);
+    named = TakeNamedLock(db, 0);
+  }
   if (named == 1) {
     guard.server_lock = true;
     return 0;
@@ -39,9 +85,8 @@ int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard
 
 void ReleaseRunGuard(DbConnection& db, RunGuard& guard) {
   if (guard.server_lock && db.mysql != nullptr) {
-    StatementHandle release;
-    release.text = std::string("SELECT RELEASE_LOCK('") + kRunGuardName + "')";
-    if (SQL_Execute(db, release) == 0) SQL_FreeResult(release);
+    std::string released;
+    QueryValue(db, std::string("SELECT RELEASE_LOCK('") + kRunGuardName + "')", released);
   }
   guard.server_lock = false;
   ReleaseFileLock(guard.file_lock);

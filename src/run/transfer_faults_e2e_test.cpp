@@ -1,0 +1,427 @@
+// Faults during a run, made with real mechanisms: the program killed at
+// several points, the server killed and restarted, the run's connection
+// killed, overlapping runs, a deadlock, a lock wait timeout, a refused
+// marking, a file size limit. After each fault one clean run follows, and
+// then every exported booking that is marked has exactly one whole line in
+// BEWDATA.dat and no pending booking has one. POSIX only: the faults use
+// signals and resource limits.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/blowfish.h"
+#include "test/program.h"
+#include "test/temp_dir.h"
+#include "test/test_database.h"
+
+namespace {
+
+constexpr int kBookings = 3000;
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Waits up to seconds for condition; returns whether it came true.
+bool WaitFor(const std::function<bool()>& condition, double seconds = 20) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+long long FileSize(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+std::string Record(int number, const std::string& key, const std::string& value) {
+  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
+         EncryptHexValue(value, kSettingsKey) + "\n";
+}
+
+class TransferFaultTest : public DatabaseTest {
+ protected:
+  void SetUp() override {
+    DatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    for (const char* dir : {"Veltrano_php", "Veltrano_php/log", "app", "app/bin"}) {
+      ASSERT_EQ(mkdir(dir_.File(dir).c_str(), 0755), 0);
+    }
+    WriteSettings("localhost");
+    AddBookings(1, kBookings);
+  }
+
+  void TearDown() override {
+    // A program that a failed check left behind would hold the table.
+    for (long long pid : started_) {
+      kill(static_cast<pid_t>(pid), SIGKILL);
+      waitpid(static_cast<pid_t>(pid), nullptr, WNOHANG);
+    }
+    DatabaseTest::TearDown();
+  }
+
+  // Adds count pending bookings, numbered from first: badges 0 to 199, every
+  // seventh with a code that is not transferred (marked without a line).
+  // Bookings are told apart by BewTID, "T" and the number.
+  void AddBookings(int first, int count) {
+    Exec(
+        "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, "
+        "BewArt, BewEra, BewSrc, BewDat) SELECT LPAD(seq % 200, 5, '0'), 'ST1', "
+        "DATE('2026-11-01') + INTERVAL seq % 20 DAY, "
+        "TIMESTAMP(DATE('2026-11-01') + INTERVAL seq % 20 DAY) + INTERVAL seq SECOND, '1', "
+        "CONCAT('T', seq), 'L1', 'K', IF(seq % 7 = 0, '205', '201'), 'DTA', NOW() "
+        "FROM KVSYSTEM.seq_" +
+        std::to_string(first) + "_to_" + std::to_string(first + count - 1));
+  }
+
+  void WriteSettings(const std::string& host) {
+    ASSERT_TRUE(WriteFileBytes(
+        settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", TestDbPassword()) +
+                       Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host)));
+  }
+
+  RunningProgram Start(std::vector<std::string> env = {}) {
+    ProgramSpec spec;
+    spec.path = HALVORN_PROGRAM;
+    spec.args = {settings_};
+    spec.cwd = cwd_;
+    spec.env = std::move(env);
+    RunningProgram program = StartProgram(spec);
+    EXPECT_GE(program.pid, 0);
+    started_.push_back(program.pid);
+    return program;
+  }
+
+  // Stops the program where it is, so that the fault strikes at that point.
+  static void Stop(const RunningProgram& program) {
+    kill(static_cast<pid_t>(program.pid), SIGSTOP);
+  }
+  static void Continue(const RunningProgram& program) {
+    kill(static_cast<pid_t>(program.pid), SIGCONT);
+  }
+
+  ProgramResult KillAndCollect(RunningProgram& program) {
+    KillProgram(program);
+    return FinishProgram(program);
+  }
+
+  // The run's own connection on the server: the one holding the run guard.
+  std::string RunConnection() {
+    const Rows rows = Query("SELECT IFNULL(IS_USED_LOCK('KVSYSTEM.KVS321BEW'), 0)");
+    return rows.empty() ? "0" : rows[0][0];
+  }
+
+  // True while the run purges: the slow purge trigger sleeps.
+  bool Purging() {
+    const Rows rows =
+        Query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User sleep'");
+    return !rows.empty() && rows[0][0] != "0";
+  }
+
+  // How much a run of kBookings adds to the file once it has written lines
+  // for about fraction of them (a line has some 50 bytes).
+  static long long After(double fraction) {
+    return static_cast<long long>(fraction * kBookings * 6 / 7 * 50);
+  }
+
+  // One clean run, then the rule: every booking with a transferable code is
+  // marked and has exactly one whole line (in BEWDATA.dat or in files the
+  // receiving system took), the others have none, and no run record is left.
+  void ExpectCleanRunMakesItExactlyOnce(const std::vector<std::string>& taken = {}) {
+    const ProgramResult clean = RunProgram(Spec());
+    EXPECT_EQ(clean.exit_status, 1) << clean.out;
+    EXPECT_FALSE(FileExists(cwd_ + "/Halvorn_MySQL.lauf"));
+
+    std::map<std::string, int> lines;
+    for (const std::string& name : taken) AddLines(ReadFileBytes(name), lines);
+    AddLines(ReadFileBytes(transfer_), lines);
+    const Rows bookings = Query("SELECT BewTID, IFNULL(BewUkz, 0), BewEra FROM KVSYSTEM.KVS321BEW");
+    ASSERT_GE(bookings.size(), static_cast<size_t>(kBookings));
+    EXPECT_LE(lines["earlier"], 1);
+    lines.erase("earlier");
+    int wrong = 0;
+    for (const auto& booking : bookings) {
+      const bool marked = booking[1] == "4";
+      const bool transferable = booking[2] == "201";
+      const int expected = marked && transferable ? 1 : 0;
+      if (!marked || lines[booking[0]] != expected) {
+        if (++wrong <= 5) {
+          ADD_FAILURE() << booking[0] << ": marked " << marked << ", transferable " << transferable
+                        << ", lines " << lines[booking[0]];
+        }
+      }
+      lines.erase(booking[0]);
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_TRUE(lines.empty()) << lines.size() << " lines of no booking, e.g. "
+                               << (lines.empty() ? "" : lines.begin()->first);
+  }
+
+  // Counts the lines of text by booking (BewTID, the sixth field); a torn
+  // line, or one of the wrong shape, fails the test.
+  static void AddLines(const std::string& text, std::map<std::string, int>& lines) {
+    if (!text.empty()) {
+      EXPECT_EQ(text.back(), '\n') << "torn last line";
+    }
+    size_t begin = 0;
+    while (begin < text.size()) {
+      size_t end = text.find('\n', begin);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(begin, end - begin);
+      std::vector<std::string> fields(1);
+      for (char c : line) {
+        if (c == ',') {
+          fields.emplace_back();
+        } else {
+          fields.back() += c;
+        }
+      }
+      EXPECT_EQ(fields.size(), 17u) << "line of the wrong shape: " << line;
+      if (fields.size() == 17) ++lines[fields[5]];
+      begin = end + 1;
+    }
+  }
+
+  ProgramSpec Spec() {
+    ProgramSpec spec;
+    spec.path = HALVORN_PROGRAM;
+    spec.args = {settings_};
+    spec.cwd = cwd_;
+    return spec;
+  }
+
+  std::string Log() { return ReadFileBytes(log_); }
+
+  // A line of an earlier run, in the transfer line's shape.
+  static constexpr char kEarlierLine[] = "E,,,,,earlier,,,,,,,,,,,\n";
+
+  std::vector<long long> started_;
+  ScopedTempDir dir_;
+  const std::string cwd_ = dir_.File("app/bin");
+  const std::string settings_ = dir_.File("app/Veltrano.ini");
+  const std::string transfer_ = dir_.File("app/bin/BEWDATA.dat");
+  const std::string log_ = dir_.File("Veltrano_php/log/Durnwell#Log.txt");
+  const std::string record_ = dir_.File("app/bin/Halvorn_MySQL.lauf");
+};
+
+// kill -9 after the first lines and in the middle of the loop.
+TEST_F(TransferFaultTest, ProgramKilledWhileWriting) {
+  ASSERT_TRUE(WriteFileBytes(transfer_, kEarlierLine));
+  for (double fraction : {0.0, 0.5}) {
+    SCOPED_TRACE(fraction);
+    if (fraction > 0) AddBookings(kBookings + 1, kBookings);
+    const long long base = FileSize(transfer_);
+    RunningProgram program = Start();
+    const bool reached = WaitFor([&] { return FileSize(transfer_) > base + After(fraction); });
+    Stop(program);
+    EXPECT_TRUE(reached);
+    KillAndCollect(program);
+    EXPECT_TRUE(FileExists(record_));
+    ExpectCleanRunMakesItExactlyOnce();
+    EXPECT_EQ(ReadFileBytes(transfer_).substr(0, sizeof kEarlierLine - 1), kEarlierLine);
+  }
+}
+
+// The run stopped once it has flushed the file and sent its COMMIT, which the
+// server holds back (a backup stage that blocks commits) until the fault has
+// struck: the program killed, so the COMMIT goes through without it; or the
+// run's connection killed, so it does not. Either way the file follows.
+TEST_F(TransferFaultTest, FaultWhileCommitting) {
+  for (bool kill_program : {true, false}) {
+    SCOPED_TRACE(kill_program);
+    if (!kill_program) AddBookings(kBookings + 1, kBookings);
+    const long long base = FileSize(transfer_);
+    Exec("BACKUP STAGE START");
+    Exec("BACKUP STAGE BLOCK_COMMIT");
+    RunningProgram program = Start();
+    ASSERT_TRUE(WaitFor([&] {
+      return Query(
+                 "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO = 'COMMIT'")[0]
+                                                                                             [0] ==
+             "1";
+    }));
+    EXPECT_NE(ReadFileBytes(record_).find("phase=festschreiben"), std::string::npos);
+    EXPECT_GT(FileSize(transfer_), base);
+    if (kill_program) {
+      Stop(program);
+      KillAndCollect(program);
+      Exec("BACKUP STAGE END");
+      EXPECT_TRUE(FileExists(record_));
+    } else {
+      Exec("KILL CONNECTION " + RunConnection());
+      Exec("BACKUP STAGE END");
+      const ProgramResult run = FinishProgram(program);
+      const bool committed =
+          Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")[0][0] == "0";
+      EXPECT_EQ(run.exit_status, committed ? 1 : 0);
+      EXPECT_EQ(FileSize(transfer_) > base, committed);
+      EXPECT_FALSE(FileExists(record_));
+    }
+    ExpectCleanRunMakesItExactlyOnce();
+  }
+}
+
+// Two runs at once: the second finds the guard taken, says so and touches
+// nothing, whether the first has just begun or is halfway.
+TEST_F(TransferFaultTest, OverlappingRunsExportOnce) {
+  RunningProgram first = Start();
+  ASSERT_TRUE(WaitFor(
+      [&] { return Query("SELECT IS_USED_LOCK('KVSYSTEM.KVS321BEW') IS NOT NULL")[0][0] == "1"; }));
+  Stop(first);
+  const ProgramResult second = RunProgram(Spec());
+  EXPECT_EQ(second.exit_status, 95);
+  EXPECT_EQ(second.out, "Uebergabe laeuft bereits\n");
+  EXPECT_NE(Log().find("\r\n\xDC"
+                       "bergabe l\xE4uft bereits\r\n>>>>"),
+            std::string::npos);
+  Continue(first);
+  EXPECT_EQ(FinishProgram(first).exit_status, 1);
+
+  AddBookings(kBookings + 1, kBookings);
+  const long long base = FileSize(transfer_);
+  RunningProgram third = Start();
+  ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > base + After(0.5); }));
+  Stop(third);
+  EXPECT_EQ(RunProgram(Spec()).exit_status, 95);
+  Continue(third);
+  EXPECT_EQ(FinishProgram(third).exit_status, 1);
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// The server killed in the middle of the loop and started again: the run ends
+// without a commit and takes its lines back.
+TEST_F(TransferFaultTest, ServerKilledAndRestartedMidRun) {
+  const std::string data_dir =
+      Env("HALVORN_DB_SOCKET").substr(0, Env("HALVORN_DB_SOCKET").find_last_of('/'));
+  const std::string pid = ReadFileBytes(data_dir + "/mysqld.pid");
+  ASSERT_FALSE(pid.empty());
+  RunningProgram program = Start();
+  ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > After(0.3); }));
+  Stop(program);
+  ASSERT_EQ(kill(static_cast<pid_t>(std::atoll(pid.c_str())), SIGKILL), 0);
+  Continue(program);
+  const ProgramResult run = FinishProgram(program);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_TRUE(ReadFileBytes(transfer_).empty());
+  EXPECT_NE(Log().find("Markieren fehlgeschlagen, Fehler: 20"), std::string::npos);
+  EXPECT_NE(Log().find("\xDC"
+                       "bergabedatei auf den Stand vor der \xDC"
+                       "bergabe zur\xFC"
+                       "ckgesetzt\r\n"),
+            std::string::npos);
+
+  const std::string restart = std::string(HALVORN_SOURCE_DIR) + "/scripts/db_server.sh start '" +
+                              data_dir + "' " + Env("HALVORN_DB_PORT") + " >/dev/null";
+  ASSERT_EQ(std::system(restart.c_str()), 0);
+  mysql_close(admin_);
+  admin_ = mysql_init(nullptr);
+  mysql_options(admin_, MYSQL_SET_CHARSET_NAME, "latin1");
+  ASSERT_NE(mysql_real_connect(admin_, "localhost", "root", "", nullptr, 0,
+                               Env("HALVORN_DB_SOCKET").c_str(), CLIENT_MULTI_STATEMENTS),
+            nullptr)
+      << mysql_error(admin_);
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// The run's connection killed while it purges, before its COMMIT.
+TEST_F(TransferFaultTest, ConnectionKilledBeforeTheCommit) {
+  Exec(
+      "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz, BewDat) "
+      "VALUES ('old', 'X', 4, NOW() - INTERVAL 4 MONTH)");
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.SLOW_PURGE BEFORE DELETE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "SET @pause = SLEEP(1)");
+  RunningProgram program = Start();
+  ASSERT_TRUE(WaitFor([&] { return Purging(); }));
+  Exec("KILL CONNECTION " + RunConnection());
+  const ProgramResult run = FinishProgram(program);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_TRUE(ReadFileBytes(transfer_).empty());
+  EXPECT_NE(Log().find("L\xF6schen fehlgeschlagen, Fehler: "), std::string::npos);
+  Exec("DROP TRIGGER KVSYSTEM.SLOW_PURGE");
+  Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// The run chosen as deadlock victim: its whole transaction is gone, so it
+// writes no further line, commits nothing and takes its lines back.
+TEST_F(TransferFaultTest, DeadlockVictimTakesItsLinesBack) {
+  // A heavier transaction than the run's (many new rows), holding a booking
+  // the run reaches late.
+  Exec("START TRANSACTION");
+  Exec(
+      "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz) SELECT 'zz', CONCAT('H', seq), 4 "
+      "FROM KVSYSTEM.seq_1_to_20000");
+  Exec("SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = '00150' FOR UPDATE");
+  RunningProgram program = Start();
+  // The run waits for that booking: one of its markings takes a second.
+  ASSERT_TRUE(WaitFor([&] {
+    return Query(
+               "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+               "'UPDATE%' AND TIME >= 1")[0][0] == "1";
+  }));
+  // Now wait for a booking the run has marked: a deadlock, and the run is lighter.
+  Exec("UPDATE KVSYSTEM.KVS321BEW SET BewRes = 'x' WHERE BewIDN = '00001'");
+  Exec("ROLLBACK");
+  const ProgramResult run = FinishProgram(program);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_TRUE(ReadFileBytes(transfer_).empty());
+  EXPECT_NE(Log().find("Markieren fehlgeschlagen, Fehler: 1213, "), std::string::npos);
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// A lock wait timeout and a trigger's refusal each cost one marking only:
+// that booking loses its line and stays pending, the rest is committed.
+TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
+  Exec("SET GLOBAL innodb_lock_wait_timeout = 1");
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "IF NEW.BewTID = 'T100' AND @refuse = 1 THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  Exec("SET GLOBAL init_connect = 'SET @refuse = 1'");
+  // Booking 2000 alone, found through the row keys.
+  Exec("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  Exec("START TRANSACTION");
+  Exec(
+      "SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = '00000' AND BewSto = 'ST1' AND "
+      "BewDtm = '2026-11-01' AND BewUhr = '2026-11-01 00:33:20' FOR UPDATE");
+  const ProgramResult run = RunProgram(Spec());
+  Exec("ROLLBACK");
+  Exec("SET GLOBAL init_connect = ''");
+  Exec("SET GLOBAL innodb_lock_wait_timeout = 50");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(Query("SELECT BewTID FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL ORDER BY BewTID"),
+            (Rows{{"T100"}, {"T2000"}}));
+  const std::string file = ReadFileBytes(transfer_);
+  EXPECT_EQ(file.find(",T100,"), std::string::npos);
+  EXPECT_EQ(file.find(",T2000,"), std::string::npos);
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// A file size limit in the middle of the run: the lines written whole are
+// committed, a torn one is cut away, the rest waits for the next run.
+TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
+  ProgramSpec spec = Spec();
+  spec.file_size_limit = After(0.5) + 17;
+  const ProgramResult run = RunProgram(spec);
+  EXPECT_EQ(run.exit_status, 90);
+  const std::string file = ReadFileBytes(transfer_);
+  EXPECT_GT(file.size(), static_cast<size_t>(After(0.4)));
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+}  // namespace
