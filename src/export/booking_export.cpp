@@ -139,13 +139,14 @@ size_t BookingsBeforeLine(const std::vector<PreparedBooking>& bookings, size_t l
   return bookings.size();
 }
 
-// Writes what one booking leaves in the protocol and on the console once its
-// marking is known.
-void ReportBooking(ExportContext& context, const PreparedBooking& booking, int status) {
+// Counts and prints what one booking leaves on the console once its marking
+// is known; its protocol line is collected in protocol_lines.
+void ReportBooking(ExportContext& context, const PreparedBooking& booking, int status,
+                   std::vector<const std::string*>& protocol_lines) {
   if (status == 0) {
     if (booking.line.empty()) return;
     ++context.exported_count;
-    if (context.protocol != nullptr) WriteProtocol(*context.protocol, booking.protocol_line);
+    protocol_lines.push_back(&booking.protocol_line);
     if (context.console != nullptr) WriteConsole(context.console, booking.console_line);
   } else if (context.console != nullptr) {
     WriteConsole(context.console, "\nFehler 'SQL_MarkTranfer: " + std::to_string(status) + "\n");
@@ -181,13 +182,15 @@ int ExportBatch(ExportContext& context, std::vector<PreparedBooking>& batch) {
     }
   }
 
+  std::vector<const std::string*> protocol_lines;
   for (size_t i = 0; i < marks.statuses.size(); ++i) {
-    ReportBooking(context, batch[i], marks.statuses[i]);
+    ReportBooking(context, batch[i], marks.statuses[i], protocol_lines);
     if (marks.statuses[i] == 0 && marks.rows[i] > 0) {
       context.has_marked = true;
       for (int key = 0; key < kRowKeyCount; ++key) context.marked[key] = batch[i].keys[key];
     }
   }
+  if (context.protocol != nullptr) WriteProtocolLines(*context.protocol, protocol_lines);
   if (marks.transaction_lost) {
     if (context.protocol != nullptr) {
       WriteProtocol(*context.protocol,

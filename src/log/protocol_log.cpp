@@ -19,6 +19,13 @@ void ReportLostLine(const ProtocolLog& log) {
 }  // namespace
 
 void WriteProtocol(const ProtocolLog& log, const std::string& text) {
+  WriteProtocolLines(log, {&text});
+}
+
+namespace {
+
+// The text as it goes to disk: every line feed as CR LF, then CR LF.
+std::string LineBytes(const std::string& text) {
   // Binary mode with our own CR LF keeps the file byte-identical wherever the
   // program runs; readers of the log expect Windows line ends.
   std::string bytes;
@@ -28,22 +35,43 @@ void WriteProtocol(const ProtocolLog& log, const std::string& text) {
     bytes += c;
   }
   bytes += "\r\n";
+  return bytes;
+}
 
+// Appends lines [first, end) of texts in one write. Returns the index of the
+// first line not written: end, or the line after which the file grew past the
+// rotation size and was rotated; texts.size() + 1 when nothing can be written.
+size_t AppendUntilRotation(const ProtocolLog& log, const std::vector<const std::string*>& texts,
+                           size_t first) {
   FILE* file = std::fopen(log.path.c_str(), "ab");
   if (file == nullptr) {
     ReportLostLine(log);
-    return;
+    return texts.size() + 1;
   }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   // After an append the end of the file is its size, also when another run
   // has written to it in the meantime.
   long size = -1;
-  const bool flushed = std::fflush(file) == 0;
-  if (flushed && std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+  std::string bytes;
+  size_t next = first;
+  bool rotate = false;
+  while (next < texts.size() && !rotate) {
+    bytes += LineBytes(*texts[next++]);
+    rotate = size >= 0 && size + static_cast<long long>(bytes.size()) > kProtocolRotateSize;
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const bool closed = std::fclose(file) == 0;
-  if (!written || !flushed || !closed) ReportLostLine(log);
-  if (size > kProtocolRotateSize) {
+  if (!written || !closed) ReportLostLine(log);
+  if (rotate) {
     std::remove(log.backup_path.c_str());
     std::rename(log.path.c_str(), log.backup_path.c_str());
   }
+  return next;
+}
+
+}  // namespace
+
+void WriteProtocolLines(const ProtocolLog& log, const std::vector<const std::string*>& texts) {
+  size_t next = 0;
+  while (next < texts.size()) next = AppendUntilRotation(log, texts, next);
 }

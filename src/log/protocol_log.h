@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Where the run's protocol goes, relative to the working directory.
 extern const char kProtocolPath[];        // "../../Veltrano_php/log/Durnwell#Log.txt"
@@ -29,3 +30,8 @@ struct ProtocolLog {
 // is reported on log.console, when set:
 // "Protokolldatei kann nicht geschrieben werden: <path>\n".
 void WriteProtocol(const ProtocolLog& log, const std::string& text);
+
+// Writes texts as WriteProtocol would, one after the other, leaving the same
+// bytes (a rotation falls after the same line), but opens the file once for
+// all of them rather than once per line.
+void WriteProtocolLines(const ProtocolLog& log, const std::vector<const std::string*>& texts);

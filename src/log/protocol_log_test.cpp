@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test/temp_dir.h"
 
@@ -50,6 +51,26 @@ TEST(WriteProtocolTest, RotatesOnlyWhenLargerThanTenMebibytes) {
   WriteProtocol(log, "w");
   EXPECT_FALSE(FileExists(log.path));
   EXPECT_EQ(std::filesystem::file_size(log.backup_path), limit + 1);
+}
+
+// Several lines through one open leave the bytes that one call per line
+// leaves, a rotation in the middle included.
+TEST(WriteProtocolTest, LinesAtOnceLeaveTheSameBytesAsOneAtATime) {
+  ScopedTempDir dir;
+  const ProtocolLog one{dir.File("one.txt"), dir.File("one_bak.txt")};
+  const ProtocolLog all{dir.File("all.txt"), dir.File("all_bak.txt")};
+  const std::vector<std::string> texts = {"a", "b\nc", "d", "e", "f"};
+  for (const ProtocolLog* log : {&one, &all}) {
+    WriteFileBytes(log->path, std::string(10485760 - 8, '.'));
+  }
+  for (const std::string& text : texts) WriteProtocol(one, text);
+  std::vector<const std::string*> lines;
+  for (const std::string& text : texts) lines.push_back(&text);
+  WriteProtocolLines(all, lines);
+
+  EXPECT_EQ(ReadFileBytes(all.path), ReadFileBytes(one.path));
+  EXPECT_EQ(ReadFileBytes(all.path), "d\r\ne\r\nf\r\n");
+  EXPECT_EQ(ReadFileBytes(all.backup_path), ReadFileBytes(one.backup_path));
 }
 
 TEST(WriteProtocolTest, MissingDirectoryIsIgnoredAndDefaultsLieTwoLevelsUp) {
