@@ -35,11 +35,14 @@ start() {
       --auth-root-authentication-method=normal --skip-test-db \
       >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; die "install failed"; }
   fi
+  # Its own session, so that a server restarted from a test outlives the test;
+  # binary logging on, as on many production servers.
   setsid mariadbd --no-defaults --user="$me" --datadir="$dir/data" \
     --socket="$dir/mysqld.sock" --port="$port" --bind-address=127.0.0.1 \
     --pid-file="$dir/mysqld.pid" --log-error="$dir/error.log" \
     --skip-name-resolve --innodb-buffer-pool-size=256M \
     --innodb-flush-log-at-trx-commit=2 --lower-case-table-names=0 \
+    --log-bin="$dir/data/binlog" --server-id=1 --binlog-format=MIXED \
     >/dev/null 2>&1 &
   local i
   for i in $(seq 1 300); do

@@ -102,4 +102,34 @@ TEST_F(DbConnectionTest, ChangesBecomeVisibleOnlyWithTheCommit) {
   EXPECT_EQ(Query("SELECT BewIDN FROM KVSYSTEM.KVS321BEW"), (Rows{{"first"}}));
 }
 
+// The run's transactions go at READ COMMITTED; a server that binary-logs
+// statements would refuse its markings there, so its own level stays.
+TEST_F(DbConnectionTest, ReadCommittedUnlessTheServerLogsStatements) {
+  ASSERT_EQ(Query("SELECT @@log_bin"), (Rows{{"1"}})) << "the test server logs changes";
+  Exec("INSERT INTO KVSYSTEM.KVS321BEW (BewIDN) VALUES ('a')");
+  EXPECT_EQ(SQL_UseReadCommitted(db_), 0);
+  EXPECT_EQ(Run("SELECT @@tx_isolation"), 0);
+  MYSQL_ROW row = nullptr;
+  ASSERT_EQ(SQL_Fetch(db_, handle_, row), 0);
+  EXPECT_EQ(std::string(row[0]), "READ-COMMITTED");
+  EXPECT_EQ(Run("UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 4"), 0);
+
+  Exec("SET GLOBAL binlog_format = 'STATEMENT'");
+  DbConnection logged, forced;
+  ASSERT_EQ(SQL_Connect(logged, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0);
+  ASSERT_EQ(SQL_Connect(forced, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0);
+  Exec("SET GLOBAL binlog_format = 'MIXED'");
+  EXPECT_EQ(SQL_UseReadCommitted(logged), 1);
+  StatementHandle update;
+  update.text = "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 3 WHERE BewIDN = 'b'";
+  EXPECT_EQ(SQL_Execute(logged, update), 0) << logged.last_error;
+  // What the run would meet at READ COMMITTED there.
+  StatementHandle level;
+  level.text = "SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED";
+  ASSERT_EQ(SQL_Execute(forced, level), 0);
+  EXPECT_EQ(SQL_Execute(forced, update), 1665);
+  SQL_Close(logged);
+  SQL_Close(forced);
+}
+
 }  // namespace

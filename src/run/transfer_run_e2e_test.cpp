@@ -486,4 +486,21 @@ TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelecti
 }
 #endif
 
+// A server that binary-logs statements would refuse the markings at READ
+// COMMITTED: the run keeps the server's level, says so, and transfers.
+TEST_F(TransferRunTest, StatementLoggingServerKeepsItsIsolationLevel) {
+  AddPlainBooking(1);
+  Exec("SET GLOBAL binlog_format = 'STATEMENT'");
+  const ProgramResult run = RunProgram(cwd_, {settings_});
+  Exec("SET GLOBAL binlog_format = 'MIXED'");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(Transfer(), PlainLine(1));
+  EXPECT_EQ(Marks()[0][2], "4");
+  const std::string head = kStartLines +
+                           "Server protokolliert Anweisungen (binlog_format=STATEMENT): \xDC"
+                           "bergabe mit der Isolationsstufe des Servers\r\n\xDC"
+                           "bergabe vom <TIME>\r\n";
+  EXPECT_EQ(Log().substr(0, head.size()), head);
+}
+
 }  // namespace
