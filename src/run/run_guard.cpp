@@ -45,16 +45,18 @@ int TakeNamedLock(DbConnection& db, int seconds) {
   return taken == "1" ? 1 : 0;
 }
 
-// True when the connection holding the guard is being ended by the server: a
-// run that was killed, whose transaction is still being rolled back.
-bool HolderIsEnding(DbConnection& db) {
-  std::string command;
+// True when the guard's holder is to be waited for: a run that was killed,
+// whose connection the server is ending (rolling its transaction back), or
+// this run's own earlier connection (previous_connection, 0 for none).
+bool HolderIsEnding(DbConnection& db, unsigned long previous_connection) {
+  std::string ending;
   return QueryValue(db,
-                    std::string("SELECT COMMAND FROM information_schema.PROCESSLIST WHERE ID = "
-                                "IS_USED_LOCK('") +
-                        kRunGuardName + "')",
-                    command) == 0 &&
-         command == "Killed";
+                    std::string("SELECT IFNULL((SELECT COMMAND = 'Killed' OR ID = ") +
+                        std::to_string(previous_connection) +
+                        " FROM information_schema.PROCESSLIST WHERE ID = IS_USED_LOCK('" +
+                        kRunGuardName + "')), 0)",
+                    ending) == 0 &&
+         ending == "1";
 }
 
 }  // namespace
@@ -65,10 +67,11 @@ std::string RunGuardPath(const std::string& transfer_path) {
          kRunGuardFileName;
 }
 
-int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard) {
+int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard,
+                 unsigned long previous_connection) {
   int named = TakeNamedLock(db, 0);
   for (int check = 0; named == 0 && check < kNoticeChecks; ++check) {
-    if (HolderIsEnding(db)) {
+    if (HolderIsEnding(db, previous_connection)) {
       named = TakeNamedLock(db, kEndingRunWait);
       break;
     }

@@ -29,11 +29,14 @@ struct RunGuard {
 
 // Takes the guard without waiting for another run. Only a run that died is
 // waited for: its guard goes once the server has noticed that its client is
-// gone (looked for during one second) and rolled its transaction back.
-// lock_path is the stand-in lock file.
-// Returns 0 when this run may go on (guard taken; or neither lock could be
-// had at all, which is no sign of another run), 1 when another run holds it.
-int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard);
+// gone (looked for during one second) and rolled its transaction back. So is
+// the run's own earlier connection, previous_connection (its server thread
+// id; 0 for none), after that connection broke. lock_path is the stand-in
+// lock file. Returns 0 when this run may go on (guard taken; or neither lock
+// could be had at all, which is no sign of another run), 1 when another run
+// holds it.
+int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard,
+                 unsigned long previous_connection = 0);
 
 // Releases what TakeRunGuard took.
 void ReleaseRunGuard(DbConnection& db, RunGuard& guard);

@@ -5,12 +5,17 @@
 // then every exported booking that is marked has exactly one whole line in
 // BEWDATA.dat and no pending booking has one. POSIX only: the faults use
 // signals and resource limits.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -52,6 +57,79 @@ std::string Record(int number, const std::string& key, const std::string& value)
   return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
          EncryptHexValue(value, kSettingsKey) + "\n";
 }
+
+// A relay on the loopback between the program and the test server that cuts
+// the first connection right after it has passed on a COMMIT: the server has
+// the COMMIT, the program loses its connection. Later connections pass.
+class CuttingRelay {
+ public:
+  CuttingRelay() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listener_, 8) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~CuttingRelay() {
+    stop_ = true;
+    thread_.join();
+    close(listener_);
+  }
+  int port() const { return port_; }
+  bool cut() const { return cut_; }
+
+ private:
+  void Serve() {
+    std::vector<std::thread> relays;
+    while (!stop_) {
+      pollfd ready = {listener_, POLLIN, 0};
+      if (poll(&ready, 1, 50) <= 0) continue;
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) continue;
+      const bool first = relays.empty();
+      relays.emplace_back([this, client, first] { Relay(client, first); });
+    }
+    for (std::thread& relay : relays) relay.join();
+  }
+
+  void Relay(int client, bool cut_after_commit) {
+    const int server = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(std::atoi(Env("HALVORN_DB_PORT").c_str())));
+    if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      char buffer[65536];
+      pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      while (!stop_) {
+        if (poll(ends, 2, 50) <= 0) continue;
+        const int from = (ends[0].revents != 0) ? 0 : 1;
+        const ssize_t got = read(ends[from].fd, buffer, sizeof buffer);
+        if (got <= 0 || write(ends[1 - from].fd, buffer, static_cast<size_t>(got)) != got) break;
+        // A COM_QUERY packet of the text COMMIT: byte 4 is the command 3.
+        if (cut_after_commit && from == 0 && got == 11 && buffer[4] == 3 &&
+            std::string(buffer + 5, 6) == "COMMIT") {
+          cut_ = true;
+          break;
+        }
+      }
+    }
+    close(server);
+    close(client);
+  }
+
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> cut_{false};
+  std::thread thread_;
+};
 
 class TransferFaultTest : public DatabaseTest {
  protected:
@@ -421,6 +499,36 @@ TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
   EXPECT_EQ(run.exit_status, 90);
   const std::string file = ReadFileBytes(transfer_);
   EXPECT_GT(file.size(), static_cast<size_t>(After(0.4)));
+  ExpectCleanRunMakesItExactlyOnce();
+}
+
+// The connection cut right after the server received the COMMIT, which the
+// server then carries out: the run finds out over a new connection that it
+// committed, keeps its lines and ends with 1.
+TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
+  CuttingRelay relay;
+  ASSERT_GT(relay.port(), 0);
+  WriteSettings("127.0.0.1");
+  Exec("BACKUP STAGE START");
+  Exec("BACKUP STAGE BLOCK_COMMIT");
+  RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
+  // The run waits for its own guard, held by its old connection until the
+  // server has finished that COMMIT.
+  ASSERT_TRUE(WaitFor([&] {
+    return relay.cut() &&
+           Query(
+               "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User "
+               "lock'")[0][0] == "1";
+  }));
+  Exec("BACKUP STAGE END");
+  const ProgramResult run = FinishProgram(program);
+  EXPECT_EQ(run.exit_status, 1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Festschreiben fehlgeschlagen, Fehler: 2013, "), std::string::npos);
+  EXPECT_NE(log.find("Festschreiben doch erfolgt\r\n"), std::string::npos);
+  EXPECT_FALSE(FileExists(record_));
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"), (Rows{{"0"}}));
+  WriteSettings("localhost");
   ExpectCleanRunMakesItExactlyOnce();
 }
 

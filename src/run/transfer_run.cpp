@@ -234,12 +234,14 @@ int CommitWentThrough(RunState& state) {
   int pending = 0;
   int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
   if (status >= CR_MIN_ERROR && status <= CR_MAX_ERROR) {
-    // Ask over a new connection, once the guard is ours again.
+    // Ask over a new connection, once the guard is ours again: the old
+    // connection holds it until the server has finished with its COMMIT.
+    const unsigned long previous = mysql_thread_id(state.db.mysql);
     ReleaseRunGuard(state.db, state.guard);
     SQL_Close(state.db);
     const Account& account = state.account;
     if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
-        TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard) != 0) {
+        TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
       return -1;
     }
     status = SQL_IsBookingPending(state.db, exporting.marked, pending);
