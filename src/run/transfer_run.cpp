@@ -113,12 +113,17 @@ void ReportTransferWriteFailed(RunState& state) {
   if (state.command_line.console) std::fprintf(state.out, "%s\n", kTransferWriteFailedText);
 }
 
-// Ends a run that got past the connection: releases the guard, closes the
-// connection (whatever was not committed is discarded by the server), writes
-// the closing line.
-int EndRun(RunState& state, int exit_status) {
+// Releases the guard and closes the connection; whatever was not committed
+// is discarded by the server.
+void Disconnect(RunState& state) {
   ReleaseRunGuard(state.db, state.guard);
   SQL_Close(state.db);
+}
+
+// Ends a run that got past the connection: disconnects and writes the
+// closing line.
+int EndRun(RunState& state, int exit_status) {
+  Disconnect(state);
   WriteProtocol(state.protocol, kRunEnded);
   return exit_status;
 }
@@ -237,8 +242,7 @@ int CommitWentThrough(RunState& state) {
     // Ask over a new connection, once the guard is ours again: the old
     // connection holds it until the server has finished with its COMMIT.
     const unsigned long previous = mysql_thread_id(state.db.mysql);
-    ReleaseRunGuard(state.db, state.guard);
-    SQL_Close(state.db);
+    Disconnect(state);
     const Account& account = state.account;
     if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
         TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
@@ -270,6 +274,28 @@ int CommitRun(RunState& state, int exit_status) {
     default:
       WriteProtocol(state.protocol, kCommitUnknown);
       return EndRun(state, 0);
+  }
+}
+
+// Hands the export what it needs of the run.
+void PrepareExport(RunState& state) {
+  ExportContext& exporting = state.export_context;
+  exporting.file = &state.transfer;
+  exporting.protocol = &state.protocol;
+  exporting.console = state.command_line.console ? state.out : nullptr;
+  exporting.mark = MarkBatch;
+  exporting.mark_context = &state;
+  exporting.exported_count = 0;
+}
+
+// The count of exported bookings, in the protocol and with "/D" on the console.
+void WriteCount(RunState& state) {
+  const int count = state.export_context.exported_count;
+  WriteProtocol(state.protocol, Format("\nAnzahl \xFC"
+                                       "bergebener Buchungen : %d",
+                                       count));
+  if (state.command_line.console) {
+    std::fprintf(state.out, "\nAnzahl uebergebener Buchungen : %d", count);
   }
 }
 
@@ -333,8 +359,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
   if (!ProbeTransferFile(state.transfer.path)) {
     WriteProtocol(state.protocol, kTransferFileNotCreatable);
     if (console) std::fputs(kTransferFileNotCreatable, state.out);
-    ReleaseRunGuard(state.db, state.guard);
-    SQL_Close(state.db);
+    Disconnect(state);
     return kExitTransferFile;
   }
   if (!PutRightInterruptedRun(state)) return EndRun(state, kExitTransferFile);
@@ -343,27 +368,17 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     return EndRun(state, kExitTransferFile);
   }
 
-  ExportContext& exporting = state.export_context;
-  exporting.file = &state.transfer;
-  exporting.protocol = &state.protocol;
-  exporting.console = console ? state.out : nullptr;
-  exporting.mark = MarkBatch;
-  exporting.mark_context = &state;
-  exporting.exported_count = 0;
+  PrepareExport(state);
   SQL_ReadMarkingForm(state.db, state.marking_form);
   state.status = SQL_SelectBookings(state.db, state.selection);
   const int exported = ExportPendingBookings(state);
   if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
   state.status = SQL_CloseBookings(state.selection);
-
-  WriteProtocol(state.protocol, Format("\nAnzahl \xFC"
-                                       "bergebener Buchungen : %d",
-                                       exporting.exported_count));
-  if (console)
-    std::fprintf(state.out, "\nAnzahl uebergebener Buchungen : %d", exporting.exported_count);
+  WriteCount(state);
 
   if (exported == kTransactionLost || !PurgeTransferred(state)) return TakeBackRun(state, 0);
   // No marking may be committed whose line could still be lost.
+  const ExportContext& exporting = state.export_context;
   if (PrepareCommit(state.transfer, exporting.has_marked ? exporting.marked : nullptr) != 0) {
     ReportTransferWriteFailed(state);
     return TakeBackRun(state, kExitTransferFile);
