@@ -246,16 +246,13 @@ int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending)
   if (!FormatMarkStatement(db.mysql, MarkingForm(), record, marking)) return -1;
   // The marking's own comparisons find the rows, so the answer is about
   // exactly the rows the marking changed.
-  StatementHandle query;
-  query.text =
+  std::string count;
+  const int status = SQL_QueryValue(
+      db,
       "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL) AND " +
-      marking.substr(sizeof kMarkPrefix - 1);
-  int status = SQL_Execute(db, query);
-  if (status != 0) return status;
-  MYSQL_ROW row = nullptr;
-  status = SQL_Fetch(db, query, row);
-  if (status == 0) pending = row[0] != nullptr && std::string(row[0]) != "0" ? 1 : 0;
-  SQL_FreeResult(query);
+          marking.substr(sizeof kMarkPrefix - 1),
+      count);
+  if (status == 0) pending = count != "0" ? 1 : 0;
   return status;
 }
 

@@ -105,10 +105,7 @@ int SQL_Commit(DbConnection& db) {
   return SQL_Execute(db, commit) == 0 ? 1 : 0;
 }
 
-namespace {
-
-// Runs a query of one value; returns its status, value holding the text ("" for NULL).
-int QueryValue(DbConnection& db, const char* query, std::string& value) {
+int SQL_QueryValue(DbConnection& db, const std::string& query, std::string& value) {
   StatementHandle handle;
   handle.text = query;
   int status = SQL_Execute(db, handle);
@@ -120,12 +117,10 @@ int QueryValue(DbConnection& db, const char* query, std::string& value) {
   return status;
 }
 
-}  // namespace
-
 int SQL_UseReadCommitted(DbConnection& db) {
   std::string statement_logging;
-  if (QueryValue(db, "SELECT @@log_bin AND @@sql_log_bin AND @@binlog_format = 'STATEMENT'",
-                 statement_logging) == 0 &&
+  if (SQL_QueryValue(db, "SELECT @@log_bin AND @@sql_log_bin AND @@binlog_format = 'STATEMENT'",
+                     statement_logging) == 0 &&
       statement_logging == "1") {
     return 1;
   }
@@ -138,7 +133,7 @@ int SQL_TransactionIntact(DbConnection& db, int failed_status) {
   // The client library's own numbers: the connection is gone.
   if (failed_status >= CR_MIN_ERROR && failed_status <= CR_MAX_ERROR) return 0;
   std::string in_transaction;
-  const int status = QueryValue(db, "SELECT @@in_transaction", in_transaction);
+  const int status = SQL_QueryValue(db, "SELECT @@in_transaction", in_transaction);
   if (status == 0) return in_transaction == "1" ? 1 : 0;
   if (status != 1193) return 0;  // not even a query goes through any more
   // A server without @@in_transaction (unknown variable 1193): InnoDB rolls
@@ -147,7 +142,8 @@ int SQL_TransactionIntact(DbConnection& db, int failed_status) {
   if (failed_status == 1213) return 0;
   if (failed_status != 1205) return 1;
   std::string whole;
-  return QueryValue(db, "SELECT @@innodb_rollback_on_timeout", whole) == 0 && whole == "0" ? 1 : 0;
+  return SQL_QueryValue(db, "SELECT @@innodb_rollback_on_timeout", whole) == 0 && whole == "0" ? 1
+                                                                                               : 0;
 }
 
 void SQL_Close(DbConnection& db) {

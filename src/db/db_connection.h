@@ -48,6 +48,10 @@ int SQL_FreeResult(StatementHandle& handle);
 // Sends "COMMIT". Returns 1 when it succeeded and 0 when it failed.
 int SQL_Commit(DbConnection& db);
 
+// Runs a query whose answer is one value and puts that value's text in value
+// ("" for NULL). Returns 0, 1032 when there is no row, or the query's status.
+int SQL_QueryValue(DbConnection& db, const std::string& query, std::string& value);
+
 // Runs the connection's transactions at READ COMMITTED, so that a run locks
 // only the rows it changes and never the gaps where new bookings go. A server
 // that binary-logs statements (binlog_format STATEMENT) refuses row changes at

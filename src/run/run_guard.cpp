@@ -18,24 +18,11 @@ constexpr int kEndingRunWait = 60;
 constexpr int kNoticeChecks = 20;
 constexpr auto kNoticeInterval = std::chrono::milliseconds(50);
 
-// Runs a query of one value; value is "" for NULL. Returns the status.
-int QueryValue(DbConnection& db, const std::string& query, std::string& value) {
-  StatementHandle handle;
-  handle.text = query;
-  int status = SQL_Execute(db, handle);
-  if (status != 0) return status;
-  MYSQL_ROW row = nullptr;
-  status = SQL_Fetch(db, handle, row);
-  if (status == 0) value = row[0] != nullptr ? row[0] : "";
-  SQL_FreeResult(handle);
-  return status;
-}
-
 // Runs GET_LOCK, waiting up to seconds. Returns 1 taken, 0 held by another
 // connection, -1 when the server gives no answer (NULL, or an error).
 int TakeNamedLock(DbConnection& db, int seconds) {
   std::string taken;
-  if (QueryValue(
+  if (SQL_QueryValue(
           db,
           std::string("SELECT GET_LOCK('") + kRunGuardName + "', " + std::to_string(seconds) + ")",
           taken) != 0 ||
@@ -50,12 +37,12 @@ int TakeNamedLock(DbConnection& db, int seconds) {
 // this run's own earlier connection (previous_connection, 0 for none).
 bool HolderIsEnding(DbConnection& db, unsigned long previous_connection) {
   std::string ending;
-  return QueryValue(db,
-                    std::string("SELECT IFNULL((SELECT COMMAND = 'Killed' OR ID = ") +
-                        std::to_string(previous_connection) +
-                        " FROM information_schema.PROCESSLIST WHERE ID = IS_USED_LOCK('" +
-                        kRunGuardName + "')), 0)",
-                    ending) == 0 &&
+  return SQL_QueryValue(db,
+                        std::string("SELECT IFNULL((SELECT COMMAND = 'Killed' OR ID = ") +
+                            std::to_string(previous_connection) +
+                            " FROM information_schema.PROCESSLIST WHERE ID = IS_USED_LOCK('" +
+                            kRunGuardName + "')), 0)",
+                        ending) == 0 &&
          ending == "1";
 }
 
@@ -89,7 +76,7 @@ int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard
 void ReleaseRunGuard(DbConnection& db, RunGuard& guard) {
   if (guard.server_lock && db.mysql != nullptr) {
     std::string released;
-    QueryValue(db, std::string("SELECT RELEASE_LOCK('") + kRunGuardName + "')", released);
+    SQL_QueryValue(db, std::string("SELECT RELEASE_LOCK('") + kRunGuardName + "')", released);
   }
   guard.server_lock = false;
   ReleaseFileLock(guard.file_lock);
