@@ -68,25 +68,10 @@ echo "bench: filling the table with $history transferred bookings ..."
 sql -e "INSERT INTO KVSYSTEM.KVS321BEW ($columns)
         SELECT $(booking_values H 4) FROM seq_1_to_${history}"
 
-# Writes the settings file FILE for the test account on host HOST.
-write_settings_for() {  # FILE HOST
-  local number=0 key value
-  for key in LOGIN PASS DB_SYSTEM NET8; do
-    case $key in
-      LOGIN) value=$HALVORN_DB_USER ;;
-      PASS) value=$HALVORN_DB_PASSWORD ;;
-      DB_SYSTEM) value=MySQL ;;
-      NET8) value=$2 ;;
-    esac
-    number=$((number + 1))
-    printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"
-  done >"$1"
-}
-
 work=$bench/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-write_settings_for "$work/app/socket.ini" localhost
-write_settings_for "$work/app/tcp.ini" 127.0.0.1
+write_settings "$work/app/socket.ini" localhost
+write_settings "$work/app/tcp.ini" 127.0.0.1
 
 # The mariadb client's connection options for a transport.
 client_options() {  # TRANSPORT

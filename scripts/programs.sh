@@ -11,15 +11,16 @@ build_programs() {
 }
 
 # Writes the settings file FILE for the account in HALVORN_DB_USER and
-# HALVORN_DB_PASSWORD on host localhost, every value enciphered by the tool.
-write_settings() {
+# HALVORN_DB_PASSWORD on host HOST (localhost when not given), every value
+# enciphered by the tool.
+write_settings() {  # FILE [HOST]
   local number=0 key value
   for key in LOGIN PASS DB_SYSTEM NET8; do
     case $key in
       LOGIN) value=$HALVORN_DB_USER ;;
       PASS) value=$HALVORN_DB_PASSWORD ;;
       DB_SYSTEM) value=MySQL ;;
-      NET8) value=localhost ;;
+      NET8) value=${2:-localhost} ;;
     esac
     number=$((number + 1))
     printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"

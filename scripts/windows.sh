@@ -19,6 +19,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
+# shellcheck source=programs.sh
+. "$top/scripts/programs.sh"
 out=$top/build/windows
 deps=$out/deps
 sysroot=$out/sysroot
@@ -206,22 +208,12 @@ compare_with_linux() {
     linux_program=$top/build/win-linux/src/run/Halvorn_MySQL
     tool=$top/build/win-linux/src/config/Halvorn_Ini
   fi
-  local work side status key value number
+  local work side status
   work=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-cmp.XXXXXX")
   local sql=(mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET")
   for side in linux windows; do
     mkdir -p "$work/$side/Veltrano_php/log" "$work/$side/app/bin"
-    number=0
-    for key in LOGIN PASS DB_SYSTEM NET8; do
-      case $key in
-        LOGIN) value=$HALVORN_DB_USER ;;
-        PASS) value=$HALVORN_DB_PASSWORD ;;
-        DB_SYSTEM) value=MySQL ;;
-        NET8) value=localhost ;;
-      esac
-      number=$((number + 1))
-      printf 'Veltrano;Datenbank;\n%d;%s;%s\n' "$number" "$key" "$("$tool" verschluesseln "$value")"
-    done >"$work/$side/app/Veltrano.ini"
+    write_settings "$work/$side/app/Veltrano.ini"
     "${sql[@]}" -e 'DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW'
     "${sql[@]}" <"$top/sql/kvs321bew.sql"
     "${sql[@]}" <"$top/sql/demo_bookings.sql"

@@ -16,8 +16,8 @@
 namespace fs = std::filesystem;
 
 ScopedTempDir::ScopedTempDir() {
-  std::random_device seed;
-  std::mt19937_64 rng(seed());
+  std::random_device entropy;
+  std::mt19937_64 rng(entropy());
   std::error_code error;
   const fs::path base = fs::temp_directory_path(error);
   for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
