@@ -6,22 +6,12 @@
 #include <vector>
 
 #include "config/blowfish.h"
+#include "config/settings_tool_test_support.h"
 #include "test/program.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
 
 namespace {
-
-const std::string kUtf8Locale = "LC_ALL=C.UTF-8";
-const std::string kPlainLocale = "LC_ALL=C";
-
-ProgramResult Tool(const std::vector<std::string>& args, const std::string& locale) {
-  ProgramSpec spec;
-  spec.path = HALVORN_INI;
-  spec.args = args;
-  spec.env = {locale};
-  return RunProgram(spec);
-}
 
 // A value a run would decipher into garbage is an error with a non-zero exit
 // status and nothing on the console.

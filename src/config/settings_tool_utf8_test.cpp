@@ -6,21 +6,11 @@
 #include <vector>
 
 #include "config/blowfish.h"
+#include "config/settings_tool_test_support.h"
 #include "test/program.h"
 #include "test/temp_dir.h"
 
 namespace {
-
-const std::string kUtf8Locale = "LC_ALL=C.UTF-8";
-const std::string kPlainLocale = "LC_ALL=C";
-
-ProgramResult Tool(const std::vector<std::string>& args, const std::string& locale) {
-  ProgramSpec spec;
-  spec.path = HALVORN_INI;
-  spec.args = args;
-  spec.env = {locale};
-  return RunProgram(spec);
-}
 
 const std::string kMuellerUtf8 = "M\xC3\xBCller \xE2\x82\xAC";  // "Müller €"
 const std::string kMuellerCp1252 = "M\xFCller \x80";
