@@ -134,12 +134,7 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
   RunState& state = *static_cast<RunState*>(context);
   std::vector<std::string> statements(count);
   for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
-  MarkOutcome outcome;
-  SQL_MarkBatch(state.db, statements, outcome);
-  marks.statuses = std::move(outcome.statuses);
-  marks.rows = std::move(outcome.rows);
-  marks.transaction_lost = outcome.transaction_lost;
-  marks.lost_error = std::move(outcome.lost_error);
+  SQL_MarkBatch(state.db, statements, marks);
 }
 
 // Whether a booking is still pending, for the run record of a run that died.
