@@ -132,13 +132,20 @@ build_googletest() {
 # A throwaway wine prefix with its server kept running (-p), so that the
 # programs started by the tests share one; its output goes to /dev/null, or a
 # wine process started by a test would hold ctest's output pipe open.
+#
+# The first program started in a new prefix sets it up and boots it (its own
+# "wineboot --init": the prefix, services.exe and the services, the devices)
+# and waits for that; a plain wineboot is that first program. Not "wineboot
+# --init", which would boot the booted prefix a second time: a second
+# services.exe, whose services all fail to start beside the first one's, one
+# after another for about a minute, while the tests start.
 start_wine() {
   wine=/usr/lib/wine/wine64
   wineserver=/usr/lib/wine/wineserver
   WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-wine.XXXXXX")
   export WINEPREFIX WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
   "$wineserver" -p </dev/null >/dev/null 2>&1
-  "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
 stop_wine() {
