@@ -194,9 +194,23 @@ build_programs() {
   done
 }
 
+# Every test under wine, through cmake/wine_test.sh: wine's messages of each
+# failed run stay in build/windows/programs/Testing/wine; a run that wine
+# failed to start is started once more, and such runs are counted here.
 run_tests() {
   say "test (under wine)"
-  (cd "$out/programs" && ctest --output-on-failure -j"$jobs" --timeout 300)
+  local logs=$out/programs/Testing/wine status=0
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  (cd "$out/programs" && HALVORN_WINE_LOG_DIR=$logs HALVORN_WINE_RETRIES=$logs/retries \
+    ctest --output-on-failure -j"$jobs" --timeout 300) || status=$?
+  if [ -s "$logs/retries" ]; then
+    say "$(wc -l <"$logs/retries") test run(s) started once more after wine failed to start them:"
+    sed 's/^/  /' "$logs/retries"
+  else
+    say "no test run needed starting again"
+  fi
+  return "$status"
 }
 
 # The same bookings through the Linux and the Windows program, each in a tree
