@@ -29,11 +29,9 @@ build_dir=${BUILD_DIR:-$top/build/programs}
 
 # shellcheck source=../scripts/programs.sh
 . scripts/programs.sh
-scripts/install_deps.sh
-cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
-cmake --build "$build_dir" -j2 >/dev/null
-program=$build_dir/src/run/Halvorn_MySQL
-tool=$build_dir/src/tool/Halvorn_Ini
+build_programs "$top" "$build_dir"
+program=$(program_path "$build_dir")
+tool=$(tool_path "$build_dir")
 time_clock=$build_dir/time_clock
 # shellcheck disable=SC2046
 "${CXX:-c++}" -std=c++17 -O2 -Wall -Wextra -Werror $(pkg-config --cflags libmariadb) \
@@ -42,11 +40,11 @@ time_clock=$build_dir/time_clock
 bench=$top/.benchdb
 rm -rf "$bench"
 mkdir -p "$bench"
-start_server
+db=$(new_server_dir db)
 clock_pid=
 trap '[ -z "$clock_pid" ] || kill "$clock_pid" 2>/dev/null || true
-      "$top/scripts/db_server.sh" stop "$db"; rm -rf "$db"' EXIT
-sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" -D KVSYSTEM "$@"; }
+      stop_server "$top" "$db"' EXIT
+start_server "$top" "$db"
 
 columns="BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewLID, BewArt, BewKst, BewQua,
          BewKze, BewBer, BewEra, BewErq, BewTas, BewSrc, BewRes, BewUkz, BewDat"
@@ -70,8 +68,8 @@ sql -e "INSERT INTO KVSYSTEM.KVS321BEW ($columns)
 
 work=$bench/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-write_settings "$work/app/socket.ini" localhost
-write_settings "$work/app/tcp.ini" 127.0.0.1
+write_settings "$tool" "$work/app/socket.ini" localhost
+write_settings "$tool" "$work/app/tcp.ini" 127.0.0.1
 
 # The mariadb client's connection options for a transport.
 client_options() {  # TRANSPORT

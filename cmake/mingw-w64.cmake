@@ -34,8 +34,9 @@ endif()
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Runs the test programs (and GoogleTest's discovery) under wine.
+# Runs the test programs (and GoogleTest's discovery) under wine, through
+# wine_test.sh, which keeps wine's messages of each run (see there).
 find_program(HALVORN_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(HALVORN_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${HALVORN_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine_test.sh ${HALVORN_WINE})
 endif()

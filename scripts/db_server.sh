@@ -21,9 +21,12 @@ die() { echo "db_server: $*" >&2; exit 1; }
 start() {
   local dir=$1 port=${2:-}
   if [ -z "$port" ]; then
-    # A loopback port that nothing listens on yet.
+    # A loopback port that nothing listens on yet, out of 100 drawn at random.
+    local tries=0
     port=$(( 20000 + RANDOM % 20000 ))
     while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
+      tries=$((tries + 1))
+      [ "$tries" -lt 100 ] || die "no free loopback port found in 100 tries"
       port=$(( 20000 + RANDOM % 20000 ))
     done
   fi

@@ -15,16 +15,19 @@ top=$(pwd)
 
 # shellcheck source=programs.sh
 . scripts/programs.sh
-build_programs
+build_programs "$top" "$top/build/programs"
+program=$(program_path "$top/build/programs")
+tool=$(tool_path "$top/build/programs")
 
 demo=$top/.demo
 rm -rf "$demo"
 mkdir -p "$demo"
-start_server
+db=$(new_server_dir db)
+trap 'stop_server "$top" "$db"' EXIT
+start_server "$top" "$db"
 if [ "${KEEP:-0}" = 1 ]; then
   trap - EXIT
 fi
-sql() { mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET" --default-character-set=utf8mb4 "$@"; }
 sql <sql/demo_bookings.sql
 
 # The bookings as the table holds them; BewKst with its line feed shown as \n.
@@ -38,7 +41,7 @@ show_table() {
 # ../../Veltrano_php/log and reads the settings file named on its command line.
 work=$demo/work
 mkdir -p "$work/app/bin" "$work/Veltrano_php/log"
-write_settings "$work/app/Veltrano.ini"
+write_settings "$tool" "$work/app/Veltrano.ini"
 
 echo
 echo "== settings file $work/app/Veltrano.ini"

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build, the tests, the demo and the
-# benchmarks need. Does nothing when they are all there already.
+# benchmarks need, and the PACKAGEs named (scripts/windows.sh adds those of
+# the Windows build). Does nothing when they are all there already.
+#
+#   scripts/install_deps.sh [PACKAGE...]
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
-          mariadb-server mariadb-client time bc tzdata strace)
+          mariadb-server mariadb-client time bc tzdata strace "$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -16,4 +19,6 @@ sudo=
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 echo "install_deps: installing ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# Waits for an apt or dpkg run of someone else rather than failing on its lock.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+  -o DPkg::Lock::Timeout=600 "${missing[@]}"

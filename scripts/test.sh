@@ -7,16 +7,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
 
+# shellcheck source=programs.sh
+. scripts/programs.sh
 scripts/install_deps.sh
 
-dbdir=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-testdb.XXXXXX")
-cleanup() { scripts/db_server.sh stop "$dbdir"; rm -rf "$dbdir"; }
-trap cleanup EXIT
-scripts/db_server.sh start "$dbdir"
-set -a
-# shellcheck disable=SC1091
-. "$dbdir/env"
-set +a
+dbdir=$(new_server_dir testdb)
+trap 'stop_server "$top" "$dbdir"' EXIT
+start_server "$top" "$dbdir"
+echo "db_server: running in $dbdir (socket $HALVORN_DB_SOCKET, port $HALVORN_DB_PORT)"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -31,21 +31,8 @@ linux_build=${1:-}
 say() { echo "== windows: $*"; }
 die() { echo "windows: $*" >&2; exit 1; }
 
-sudo=
-[ "$(id -u)" -eq 0 ] || sudo=sudo
-
-install_packages() {
-  "$top/scripts/install_deps.sh"
-  local packages=(g++-mingw-w64-x86-64-posix wine64 zip) missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  say "installing ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-}
+# Temporary directories, removed when the script ends however it ends.
+temp_dirs=()
 
 # Unpacks the libmariadb directory (Connector/C) of Debian's mariadb source
 # package for the release this machine runs into $deps/connector-src. The
@@ -61,6 +48,7 @@ fetch_connector_source() {
   [ -n "$mirror" ] || die "no apt source for $release"
   say "fetching the mariadb source package of $release from $mirror"
   apt=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-apt.XXXXXX")
+  temp_dirs+=("$apt")
   mkdir -p "$apt/lists/partial" "$deps/download"
   echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $release main" \
     >"$apt/sources.list"
@@ -132,50 +120,55 @@ build_googletest() {
 # A throwaway wine prefix with its server kept running (-p), so that the
 # programs started by the tests share one; its output goes to /dev/null, or a
 # wine process started by a test would hold ctest's output pipe open.
+#
+# The first program started in a new prefix sets it up and boots it (its own
+# "wineboot --init": the prefix, services.exe and the services, the devices)
+# and waits for that; a plain wineboot is that first program. Not "wineboot
+# --init", which would boot the booted prefix a second time: a second
+# services.exe, whose services all fail to start beside the first one's, one
+# after another for about a minute, while the tests start.
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+wine_prefix=
 start_wine() {
-  wine=/usr/lib/wine/wine64
-  wineserver=/usr/lib/wine/wineserver
-  WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-wine.XXXXXX")
-  export WINEPREFIX WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
+  wine_prefix=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-wine.XXXXXX")
+  export WINEPREFIX=$wine_prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
   "$wineserver" -p </dev/null >/dev/null 2>&1
-  "$wine" wineboot --init </dev/null >/dev/null 2>&1
+  "$wine" wineboot </dev/null >/dev/null 2>&1
 }
 
+# Only the prefix of start_wine: never one that the caller's WINEPREFIX names.
 stop_wine() {
-  [ -n "${WINEPREFIX:-}" ] || return 0
-  "$wineserver" -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
+  [ -n "$wine_prefix" ] || return 0
+  WINEPREFIX=$wine_prefix "$wineserver" -k >/dev/null 2>&1 || true
+  rm -rf "$wine_prefix"
 }
 
-# Uses the server of the caller's HALVORN_DB_* variables, or starts one.
-start_server() {
+# Uses the server of the caller's HALVORN_DB_* variables, or starts one in
+# $dbdir.
+dbdir=
+use_or_start_server() {
   if [ -n "${HALVORN_DB_PORT:-}" ] && [ -n "${HALVORN_DB_SOCKET:-}" ]; then return 0; fi
-  dbdir=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-windb.XXXXXX")
-  "$top/scripts/db_server.sh" start "$dbdir" >/dev/null
-  set -a
-  # shellcheck disable=SC1091
-  . "$dbdir/env"
-  set +a
+  dbdir=$(new_server_dir windb)
+  start_server "$top" "$dbdir"
 }
 
-stop_server() {
-  [ -n "${dbdir:-}" ] || return 0
-  "$top/scripts/db_server.sh" stop "$dbdir"
-  rm -rf "$dbdir"
+cleanup() {
+  stop_wine
+  [ -z "$dbdir" ] || stop_server "$top" "$dbdir"
+  [ ${#temp_dirs[@]} -eq 0 ] || rm -rf "${temp_dirs[@]}"
 }
-
-cleanup() { stop_wine; stop_server; }
 
 # The project for Windows; the programs are copied to build/windows/ when
 # they import no DLL but Windows' own.
-build_programs() {
+build_windows_programs() {
   say "build"
   cmake -S "$top" -B "$out/programs" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DHALVORN_WINDOWS_SYSROOT="$sysroot" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
   cmake --build "$out/programs" -j"$jobs"
   local exe dll
-  for exe in "$out/programs/src/run/Halvorn_MySQL.exe" "$out/programs/src/tool/Halvorn_Ini.exe"; do
+  for exe in "$(program_path "$out/programs").exe" "$(tool_path "$out/programs").exe"; do
     for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
       case ${dll,,} in
         kernel32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | shlwapi.dll | crypt32.dll | \
@@ -187,9 +180,23 @@ build_programs() {
   done
 }
 
+# Every test under wine, through cmake/wine_test.sh: wine's messages of each
+# failed run stay in build/windows/programs/Testing/wine; a run that wine
+# failed to start is started once more, and such runs are counted here.
 run_tests() {
   say "test (under wine)"
-  (cd "$out/programs" && ctest --output-on-failure -j"$jobs" --timeout 300)
+  local logs=$out/programs/Testing/wine status=0
+  rm -rf "$logs"
+  mkdir -p "$logs"
+  (cd "$out/programs" && HALVORN_WINE_LOG_DIR=$logs HALVORN_WINE_RETRIES=$logs/retries \
+    ctest --output-on-failure -j"$jobs" --timeout 300) || status=$?
+  if [ -s "$logs/retries" ]; then
+    say "$(wc -l <"$logs/retries") test run(s) started once more after wine failed to start them:"
+    sed 's/^/  /' "$logs/retries"
+  else
+    say "no test run needed starting again"
+  fi
+  return "$status"
 }
 
 # The same bookings through the Linux and the Windows program, each in a tree
@@ -199,24 +206,22 @@ run_tests() {
 compare_with_linux() {
   say "Linux and Windows program on the same bookings"
   local linux_program tool
-  if [ -n "$linux_build" ]; then
-    linux_program=$linux_build/src/run/Halvorn_MySQL
-    tool=$linux_build/src/tool/Halvorn_Ini
-  else
-    cmake -S "$top" -B "$top/build/win-linux" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
-    cmake --build "$top/build/win-linux" -j"$jobs" --target Halvorn_MySQL Halvorn_Ini >/dev/null
-    linux_program=$top/build/win-linux/src/run/Halvorn_MySQL
-    tool=$top/build/win-linux/src/tool/Halvorn_Ini
+  local build=$linux_build
+  if [ -z "$build" ]; then
+    build=$top/build/win-linux
+    build_programs "$top" "$build" Halvorn_MySQL Halvorn_Ini
   fi
+  linux_program=$(program_path "$build")
+  tool=$(tool_path "$build")
   local work side status
   work=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-cmp.XXXXXX")
-  local sql=(mariadb --no-defaults -uroot --socket="$HALVORN_DB_SOCKET")
+  temp_dirs+=("$work")
   for side in linux windows; do
     mkdir -p "$work/$side/Veltrano_php/log" "$work/$side/app/bin"
-    write_settings "$work/$side/app/Veltrano.ini"
-    "${sql[@]}" -e 'DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW'
-    "${sql[@]}" <"$top/sql/kvs321bew.sql"
-    "${sql[@]}" <"$top/sql/demo_bookings.sql"
+    write_settings "$tool" "$work/$side/app/Veltrano.ini"
+    sql -e 'DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW'
+    sql <"$top/sql/kvs321bew.sql"
+    sql <"$top/sql/demo_bookings.sql"
     status=0
     if [ $side = linux ]; then
       (cd "$work/$side/app/bin" && MYSQL_UNIX_PORT=$HALVORN_DB_SOCKET \
@@ -226,7 +231,7 @@ compare_with_linux() {
         "$wine" "$out/Halvorn_MySQL.exe" '..\Veltrano.ini' /d >"$work/$side/console") || status=$?
     fi
     echo "$status" >"$work/$side/status"
-    "${sql[@]}" -N -e "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL
+    sql -N -e "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL
                        FROM KVSYSTEM.KVS321BEW ORDER BY BewIDN, BewTID" >"$work/$side/table"
     LC_ALL=C sed -E 's/^(\xDCbergabe vom )[0-9]{2}\.[0-9]{2}\.[0-9]{4} [0-9:]{8}/\1<TIME>/' \
       "$work/$side/Veltrano_php/log/Durnwell#Log.txt" >"$work/$side/log"
@@ -243,11 +248,11 @@ compare_with_linux() {
   cmp "$work/linux/console.crlf" "$work/windows/console.masked" || failed=1
   cmp "$work/linux/table" "$work/windows/table" || failed=1
   if [ $failed != 0 ]; then
+    unset 'temp_dirs[-1]'  # kept for a look
     echo "windows: the files differ; both sides are in $work" >&2
     return 1
   fi
   echo "same transfer file ($(wc -l <"$work/linux/app/bin/BEWDATA.dat") lines), protocol log, console and table"
-  rm -rf "$work"
 }
 
 # build/windows/Halvorn-<version>-win64.zip: the programs, the README and an
@@ -258,23 +263,23 @@ pack_release() {
   [ -n "$version" ] || die "no project version"
   name=Halvorn-$version-win64
   stage=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-zip.XXXXXX")
+  temp_dirs+=("$stage")
   mkdir "$stage/$name"
   cp "$out/Halvorn_MySQL.exe" "$out/Halvorn_Ini.exe" "$top/README.md" \
     "$top/deploy/Veltrano.ini.example" "$stage/$name/"
   rm -f "$out/$name.zip"
   (cd "$stage" && zip -q -X -r "$out/$name.zip" "$name")
-  rm -rf "$stage"
   say "release archive $out/$name.zip"
 }
 
-install_packages
+trap cleanup EXIT
+"$top/scripts/install_deps.sh" g++-mingw-w64-x86-64-posix wine64 zip
 mkdir -p "$deps"
 build_connector
 build_googletest
-trap cleanup EXIT
 start_wine
-start_server
-build_programs
+use_or_start_server
+build_windows_programs
 run_tests
 compare_with_linux
 pack_release
