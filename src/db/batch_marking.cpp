@@ -3,6 +3,8 @@
 
 #include <errmsg.h>
 
+#include "db/booking_statements.h"
+
 namespace {
 
 constexpr size_t kRoundTripBytes = 256 * 1024;
@@ -18,12 +20,15 @@ int AllowMultiStatements(DbConnection& db) {
   return 0;
 }
 
-// Records a failed statement: its status, and whether the transaction went with it.
+// Records a failed statement: its status, and whether the run can go on. It
+// cannot when the transaction went with the failure, nor when the server
+// refuses every marking, whatever its booking (no privilege, no table, a
+// read-only server).
 void RecordFailure(DbConnection& db, int status, MarkOutcome& outcome) {
   const std::string error = mysql_error(db.mysql);
   outcome.statuses.push_back(status);
   outcome.rows.push_back(0);
-  if (SQL_TransactionIntact(db, status) == 0) {
+  if (SQL_TransactionIntact(db, status) == 0 || SQL_ProbeMarking(db) != 0) {
     outcome.transaction_lost = true;
     outcome.lost_error = error;
   }

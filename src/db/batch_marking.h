@@ -11,8 +11,9 @@
 struct MarkOutcome {
   std::vector<int> statuses;             // 0, or the error number it failed with
   std::vector<unsigned long long> rows;  // rows each statement changed
-  // The last status lost the run's transaction (the connection is gone, or the
-  // server rolled the transaction back); nothing after it ran.
+  // The last status ends the run: it lost the run's transaction (the
+  // connection is gone, or the server rolled the transaction back), or the
+  // server refuses every marking (SQL_ProbeMarking); nothing after it ran.
   bool transaction_lost = false;
   std::string lost_error;  // the client library's text for that status
 };
