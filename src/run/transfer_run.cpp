@@ -1,8 +1,6 @@
 // The run sequence, step by step as the protocol records it.
 #include "run/transfer_run.h"
 
-#include <errmsg.h>
-
 #include <cstdarg>
 
 #include "config/account.h"
@@ -18,7 +16,6 @@ const char kRunEnded[] = ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Progra
 const char kSettingsMissing[] = "Veltrano.Ini-Datei nicht gefunden";
 const char kConnectFailed[] = "Verbinden mit Datenbank fehlgeschlagen";
 const char kTransferFileNotCreatable[] = "Zieldatei auf Server kann nicht erzeugt werden\n";
-const char kDatabase[] = "KVSYSTEM";
 const char kRunning[] =
     "\xDC"
     "bergabe l\xE4uft bereits";
@@ -134,12 +131,7 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
   RunState& state = *static_cast<RunState*>(context);
   std::vector<std::string> statements(count);
   for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
-  MarkOutcome outcome;
-  SQL_MarkBatch(state.db, statements, outcome);
-  marks.statuses = std::move(outcome.statuses);
-  marks.rows = std::move(outcome.rows);
-  marks.transaction_lost = outcome.transaction_lost;
-  marks.lost_error = std::move(outcome.lost_error);
+  SQL_MarkBatch(state.db, statements, marks);
 }
 
 // Whether a booking is still pending, for the run record of a run that died.
@@ -238,14 +230,13 @@ int CommitWentThrough(RunState& state) {
   if (!exporting.has_marked) return 0;
   int pending = 0;
   int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
-  if (status >= CR_MIN_ERROR && status <= CR_MAX_ERROR) {
+  if (SQL_IsClientError(status)) {
     // Ask over a new connection, once the guard is ours again: the old
     // connection holds it until the server has finished with its COMMIT.
     const unsigned long previous = mysql_thread_id(state.db.mysql);
     Disconnect(state);
-    const Account& account = state.account;
-    if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
-        TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
+    if (SQL_ConnectAccount(state.db, state.account) != 0 ||
+        TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
       return -1;
     }
     status = SQL_IsBookingPending(state.db, exporting.marked, pending);
@@ -308,16 +299,8 @@ int ReadSettingsAndConnect(RunState& state) {
     std::fputs(kSettingsMissing, state.out);
     return kExitSettingsMissing;
   }
-  Account& account = state.account;
-  // An empty user name would let the client library log in as the
-  // operating-system user; it is refused like a refused account.
-  int status = ReadAccount(settings, account);
-  if (status == kAccountNoUser) {
-    state.db.last_errno = status;
-    state.db.last_error = kAccountNoUserText;
-  } else {
-    status = SQL_Connect(state.db, account.login, account.password, account.host, kDatabase);
-  }
+  ReadAccount(settings, state.account);
+  const int status = SQL_ConnectAccount(state.db, state.account);
   if (status != 0) {
     std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
     WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
@@ -342,7 +325,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
                                                 : ConnectFailureExitStatus(state.status);
   }
   state.transfer.path = state.command_line.transfer_path + ".dat";
-  if (TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard) != 0) {
+  if (TakeRunGuard(state.db, state.transfer.path, state.guard) != 0) {
     WriteProtocol(state.protocol, kRunning);
     std::fputs(kRunningConsole, state.out);
     return EndRun(state, kExitRunning);

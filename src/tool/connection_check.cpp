@@ -1,5 +1,5 @@
 // The operator's check of the account in a settings file against the server.
-#include "config/connection_check.h"
+#include "tool/connection_check.h"
 
 #include <cstdio>
 #include <vector>
@@ -8,8 +8,6 @@
 #include "db/db_connection.h"
 
 namespace {
-
-const char kDatabase[] = "KVSYSTEM";
 
 // The run's selection of pending bookings, counted. A consistent read: it
 // neither takes nor waits for row locks.
@@ -129,17 +127,11 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
   report += "Verbindungspruefung mit " + path + "\n";
 
   Account account;
-  const int read = ReadAccount(path, account);
+  ReadAccount(path, account);
   report += "Benutzer    : " + Shown(account.login, show) + "\n";
   report += "Host        : " + HostLine(account, show) + "\n";
   DbConnection db;
-  if (read == kAccountNoUser) {
-    db.last_errno = read;
-    db.last_error = kAccountNoUserText;
-  } else {
-    SQL_Connect(db, account.login, account.password, account.host, kDatabase);
-  }
-  if (db.mysql == nullptr) {
+  if (SQL_ConnectAccount(db, account) != 0) {
     report += "Verbindung  : fehlgeschlagen\n";
     report += "FEHLER: Datenbankverbindung fehlgeschlagen, " + Failure(db) + "\n";
     return Result(report, false);
