@@ -79,7 +79,7 @@ int WriteStatusFile(const std::string& path, RunReport& report) {
   FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return -1;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  if (std::fclose(file) != 0 || !written || SyncFile(temporary) != 0 ||
+  if (std::fclose(file) != 0 || !written || SyncFile(temporary) < 0 ||
       ReplaceFileAtomically(temporary, path) != 0) {
     std::remove(temporary.c_str());
     return -1;
