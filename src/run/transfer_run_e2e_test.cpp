@@ -556,9 +556,10 @@ TEST_F(TransferRunTest, FailureOfEveryBookingEndsTheRunWithoutACommit) {
         "bergabe zur\xFC"
         "ckgesetzt\r\n" +
         kEndLines);
-    if (c.error != 1146)
+    if (c.error != 1146) {
       EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"),
                 (Rows{{"2"}}));
+    }
     EXPECT_EQ(Status("outcome"), "not_committed");
     EXPECT_EQ(Status("error"), std::to_string(c.error));
     EXPECT_EQ(Status("exit_status"), "0");
