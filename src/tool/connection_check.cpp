@@ -5,14 +5,10 @@
 #include <vector>
 
 #include "config/account.h"
+#include "db/booking_statements.h"
 #include "db/db_connection.h"
 
 namespace {
-
-// The run's selection of pending bookings, counted. A consistent read: it
-// neither takes nor waits for row locks.
-const char kCountPending[] =
-    "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL)";
 
 // The privileges the account holds on the booking table: global, on the
 // schema (patterns included) and on the table itself. information_schema
@@ -68,8 +64,8 @@ std::string HostLine(const Account& account, ShowValueFn show) {
 // Reports the table and the pending bookings. Returns true when the table
 // can be read.
 bool CheckTable(DbConnection& db, std::string& report) {
-  std::vector<std::vector<std::string>> rows;
-  if (QueryRows(db, kCountPending, 1, rows) != 0 || rows.empty()) {
+  std::string pending;
+  if (SQL_CountPending(db, pending) != 0) {
     const bool missing = db.last_errno == 1146;  // no such table
     report += std::string("Tabelle     : KVSYSTEM.KVS321BEW ") +
               (missing ? "fehlt" : "nicht lesbar") + "\n";
@@ -79,7 +75,7 @@ bool CheckTable(DbConnection& db, std::string& report) {
     return false;
   }
   report += "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n";
-  report += "Buchungen   : " + rows[0][0] + " nicht uebergeben\n";
+  report += "Buchungen   : " + pending + " nicht uebergeben\n";
   return true;
 }
 
