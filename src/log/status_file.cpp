@@ -72,8 +72,8 @@ std::string ReadStatusValue(const std::string& path, const std::string& key) {
 }
 
 int WriteStatusFile(const std::string& path, RunReport& report) {
-  report.last_committed = report.outcome == "committed" ? FormatUtcTime(report.ended)
-                                                        : ReadStatusValue(path, "last_committed");
+  report.last_committed =
+      report.committed ? FormatUtcTime(report.ended) : ReadStatusValue(path, "last_committed");
   const std::string text = FormatStatusFile(report);
   const std::string temporary = path + ".neu";
   FILE* file = std::fopen(temporary.c_str(), "wb");

@@ -23,6 +23,7 @@ struct RunReport {
   long long refused = 0;   // markings the server refused
   int error = 0;           // the first error number of the run, 0 for none
   std::string error_text;  // its text
+  bool committed = false;  // the run's COMMIT went through (not written as such)
   // End of the last run that committed, empty when none is known: this run's
   // end when it committed, otherwise carried over from the previous file.
   std::string last_committed;

@@ -14,7 +14,8 @@ RunReport Report(const char* outcome, std::time_t ended) {
   RunReport report;
   report.started = ended - 2;
   report.ended = ended;
-  report.exit_status = std::string(outcome) == "committed" ? 1 : 0;
+  report.committed = std::string(outcome) == "committed";
+  report.exit_status = report.committed ? 1 : 0;
   report.outcome = outcome;
   report.selected = 14;
   report.exported = 10;

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #endif
 
+#include <cstring>
 #include <ctime>
 #include <regex>
 #include <string>
@@ -582,13 +583,15 @@ TEST_F(TransferRunTest, StatusFileReportsEveryRun) {
     const char* outcome;
     const char* counts;  // selected exported marked refused
     int error;
+    const char* error_text;  // how it begins
   };
   const Case cases[] = {
-      {"", 1, "committed", "3 2 3 0", 0},
-      {"held guard", 95, "running_elsewhere", "0 0 0 0", 0},
-      {"no settings", 97, "settings_missing", "0 0 0 0", 0},
-      {"wrong password", ConnectFailureExitStatus(1045), "connection_refused", "0 0 0 0", 1045},
-      {"", 1, "committed", "0 0 0 0", 0},
+      {"", 1, "committed", "3 2 3 0", 0, ""},
+      {"held guard", 95, "running_elsewhere", "0 0 0 0", 0, ""},
+      {"no settings", 97, "settings_missing", "0 0 0 0", 0, "Veltrano.Ini-Datei nicht gefunden"},
+      {"wrong password", ConnectFailureExitStatus(1045), "connection_refused", "0 0 0 0", 1045,
+       "Access denied for user"},
+      {"", 1, "committed", "0 0 0 0", 0, ""},
   };
   std::string last_committed;
   for (const Case& c : cases) {
@@ -614,7 +617,10 @@ TEST_F(TransferRunTest, StatusFileReportsEveryRun) {
                   Status("refused"),
               c.counts);
     EXPECT_EQ(Status("error"), std::to_string(c.error));
-    EXPECT_EQ(Status("error_text").empty(), c.error == 0);
+    EXPECT_EQ(Status("error_text").substr(0, std::strlen(c.error_text)), c.error_text);
+    if (*c.error_text == 0) {
+      EXPECT_EQ(Status("error_text"), "");
+    }
     EXPECT_LE(Status("started"), Status("ended"));
     EXPECT_GE(Status("started"), FormatUtcTime(before));
     if (c.exit_status == 1) last_committed = Status("ended");
