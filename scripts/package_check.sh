@@ -35,7 +35,7 @@ for f in usr/bin/Halvorn_MySQL usr/bin/Halvorn_Ini usr/bin/halvorn-run \
          usr/share/doc/halvorn/examples/windows-task-scheduler.md; do
   grep -q " \./$f\$" "$work/contents" || fail "$f is not in the package"
 done
-grep -E ' \./usr/bin/' "$work/contents" | grep -vq '^-rwxr-xr-x' && fail "a program is not 0755"
+grep -E ' \./usr/bin/.' "$work/contents" | grep -vq '^-rwxr-xr-x' && fail "a program is not 0755"
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 
@@ -67,16 +67,21 @@ wrapper() {  # EXPECTED-STATUS [VAR=VALUE ...]
   env HALVORN_WORKDIR="$work/packaged/app/bin" HALVORN_PROGRAM="$root/usr/bin/Halvorn_MySQL" \
       HALVORN_SETTINGS=../Veltrano.ini HALVORN_EXPORT="$work/packaged/export" \
       HALVORN_LOCK="$work/lock" MYSQL_UNIX_PORT="$HALVORN_DB_SOCKET" "$@" \
-      "$root/usr/bin/halvorn-run" 2>"$work/stderr" || status=$?
+      "$root/usr/bin/halvorn-run" >"$work/stdout" 2>"$work/stderr" || status=$?
   [ "$status" -eq "$expected" ] || fail "halvorn-run $* ended with $status, not $expected: $(cat "$work/stderr")"
   if [ "$expected" -ne 0 ]; then
     [ "$(wc -l <"$work/stderr")" -eq 1 ] || fail "halvorn-run $*: not one line on stderr"
   fi
-  printf '  %-40s %3d %s\n' "${*:-committed run}" "$status" "$(cat "$work/stderr")"
+  printf '  %-40s %3d %s\n' "${*:-(defaults)}" "$status" "$(cat "$work/stderr")"
 }
 wrapper 0
 wrapper 97 HALVORN_SETTINGS=missing.ini
-flock "$work/lock" sleep 30 &
+# A read-only server refuses every marking: the run commits nothing.
+sql -e "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewLfn, BewSrc, BewEra) VALUES ('9', 'S', '1', 'DTA', '201')"
+sql -e "SET GLOBAL read_only = 1"
+wrapper 100
+sql -e "SET GLOBAL read_only = 0"
+flock -o "$work/lock" sleep 30 &  # -o: the lock goes with flock, not with sleep
 holder=$!
 sleep 0.3
 wrapper 0 HALVORN_STALE_MINUTES=60
@@ -94,7 +99,10 @@ if command -v systemd-analyze >/dev/null 2>&1; then
   mkdir -p "$root/etc/systemd/system" "$root/lib/systemd"
   cp "$top"/deploy/halvorn-transfer.service "$top"/deploy/halvorn-transfer.timer "$root/etc/systemd/system/"
   cp -a /lib/systemd/system "$root/lib/systemd/"
-  systemd-analyze verify --root="$root" halvorn-transfer.service halvorn-transfer.timer
+  # It warns of unknown or misspelt settings and still exits 0: any word fails.
+  said=$(systemd-analyze verify --root="$root" halvorn-transfer.service halvorn-transfer.timer 2>&1) ||
+    fail "systemd-analyze verify: $said"
+  [ -z "$said" ] || fail "systemd-analyze verify: $said"
   exposure=$(systemd-analyze security --offline=true "$top/deploy/halvorn-transfer.service" 2>&1 |
              sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
   echo "  verify clean; security exposure $exposure"
