@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
-          mariadb-server mariadb-client time bc tzdata strace "$@")
+          mariadb-server mariadb-client time bc tzdata strace dpkg-dev file "$@")
 
 missing=()
 for p in "${packages[@]}"; do

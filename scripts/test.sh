@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, starts a throwaway MariaDB server,
-# builds with warnings as errors and runs the suite, then builds and runs it
-# once more under AddressSanitizer and UndefinedBehaviorSanitizer. The server
-# is stopped at the end, also when a test fails.
+# builds with warnings as errors and runs the suite, packs and checks the
+# Debian package, then builds and runs the suite once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build under
+# wine. The server is stopped at the end, also when a test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -28,6 +29,7 @@ run_suite() {  # NAME BUILD-TYPE EXTRA-CXX-FLAGS
 }
 
 run_suite release RelWithDebInfo ""
+scripts/package_check.sh "$top/build/release"  # the Debian package, the run wrapper, the units
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite sanitize Debug "-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 scripts/windows.sh "$top/build/release"  # the Windows build and its tests under wine

@@ -3,6 +3,8 @@
 
 #include <errmsg.h>
 
+#include "db/booking_statements.h"
+
 namespace {
 
 constexpr size_t kRoundTripBytes = 256 * 1024;
@@ -18,12 +20,15 @@ int AllowMultiStatements(DbConnection& db) {
   return 0;
 }
 
-// Records a failed statement: its status, and whether the transaction went with it.
+// Records a failed statement: its status, and whether the run can go on. It
+// cannot when the transaction went with the failure, nor when the server
+// refuses every marking, whatever its booking (no privilege, no table, a
+// read-only server).
 void RecordFailure(DbConnection& db, int status, BatchMarks& marks) {
   const std::string error = mysql_error(db.mysql);
   marks.statuses.push_back(status);
   marks.rows.push_back(0);
-  if (SQL_TransactionIntact(db, status) == 0) {
+  if (SQL_TransactionIntact(db, status) == 0 || SQL_ProbeMarking(db) != 0) {
     marks.transaction_lost = true;
     marks.lost_error = error;
   }

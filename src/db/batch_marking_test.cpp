@@ -126,4 +126,44 @@ TEST_F(BatchMarkingTest, KilledConnectionLosesTheTransaction) {
   EXPECT_EQ(Marked(), "");
 }
 
+// A refusal that is no booking's own (no privilege, a read-only server) would
+// meet every marking: it ends the batch as a lost transaction does, while a
+// refusal of one booking (above) does not.
+TEST_F(BatchMarkingTest, RefusalOfEveryMarkingEndsTheBatch) {
+  struct Case {
+    const char* grants;  // of the marking account; empty: the test account
+    bool read_only;
+    int status;
+  };
+  const Case cases[] = {
+      {"SELECT", false, 1142},
+      {"SELECT, UPDATE (BewUdt)", false, 1143},
+      {"", true, 1290},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    DbConnection db;
+    if (*c.grants != 0) {
+      Exec("CREATE OR REPLACE USER 'halvorn_limited'@'%' IDENTIFIED BY 'begrenzt'");
+      Exec("CREATE OR REPLACE USER 'halvorn_limited'@'localhost' IDENTIFIED BY 'begrenzt'");
+      for (const char* host : {"%", "localhost"}) {
+        Exec(std::string("GRANT ") + c.grants + " ON KVSYSTEM.KVS321BEW TO 'halvorn_limited'@'" +
+             host + "'");
+      }
+      ASSERT_EQ(SQL_Connect(db, "halvorn_limited", "begrenzt", "", "KVSYSTEM"), 0) << db.last_error;
+    } else {
+      ASSERT_EQ(SQL_Connect(db, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0);
+    }
+    if (c.read_only) Exec("SET GLOBAL read_only = 1");
+    SQL_MarkBatch(db, {Mark("A"), Mark("B")}, marks_);
+    if (c.read_only) Exec("SET GLOBAL read_only = 0");
+    SQL_Close(db);
+    EXPECT_TRUE(marks_.transaction_lost);
+    EXPECT_EQ(marks_.statuses, std::vector<int>{c.status});
+    EXPECT_FALSE(marks_.lost_error.empty());
+  }
+  Exec("DROP USER IF EXISTS 'halvorn_limited'@'%', 'halvorn_limited'@'localhost'");
+  EXPECT_EQ(Marked(), "");
+}
+
 }  // namespace

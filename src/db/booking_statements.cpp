@@ -236,6 +236,12 @@ int SQL_DeleteTransferred(DbConnection& db) {
   return SQL_Execute(db, purge);
 }
 
+int SQL_ProbeMarking(DbConnection& db) {
+  StatementHandle probe;
+  probe.text = "UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 4, BewUdt = sysdate() WHERE 1 = 0";
+  return SQL_Execute(db, probe);
+}
+
 int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending) {
   BookingRecord record;
   for (int key = 0; key < kRowKeyCount; ++key) record.keys[key] = booking[key];

@@ -56,6 +56,14 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRec
 // Returns SQL_Execute's status.
 int SQL_DeleteTransferred(DbConnection& db);
 
+// Runs a marking that matches no row, to tell a refusal of one booking (a
+// trigger, a lock wait) from one of every marking: the server checks the
+// privileges, the table and its read-only state before it looks at a row.
+// Returns 0 when such a marking is accepted, otherwise SQL_Execute's status
+// (1142 or 1143 without the privilege, 1146 without the table, 1290 or 1836
+// on a read-only server, ...).
+int SQL_ProbeMarking(DbConnection& db);
+
 // Asks whether the booking with the row keys booking (as they were marked)
 // is still pending: pending becomes 1 when a row with those keys is not
 // marked transferred, 0 when every such row is marked or none is left.

@@ -8,8 +8,9 @@
 struct BatchMarks {
   std::vector<int> statuses;             // 0, or the error number the marking failed with
   std::vector<unsigned long long> rows;  // rows each marking changed
-  // The last status lost the run's transaction (the connection is gone, or the
-  // server rolled the transaction back); no marking after it ran.
+  // The last status ends the run: it lost the run's transaction (the
+  // connection is gone, or the server rolled the transaction back), or the
+  // server refuses every marking (SQL_ProbeMarking); no marking after it ran.
   bool transaction_lost = false;
   std::string lost_error;  // the client library's text for that status
 };

@@ -117,7 +117,7 @@ int WriteDurably(const std::string& path, const std::string& bytes) {
   if (file == nullptr) return -1;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const bool closed = std::fclose(file) == 0;
-  if (!written || !closed || SyncFile(path) != 0) {
+  if (!written || !closed || SyncFile(path) < 0) {
     std::remove(path.c_str());
     return -1;
   }
@@ -173,8 +173,7 @@ int WriteRunRecord(const std::string& path, const RunRecord& record) {
     std::remove(temporary.c_str());
     return -1;
   }
-  SyncDirectoryOf(path);
-  return 0;
+  return SyncDirectoryOf(path) < 0 ? -1 : 0;
 }
 
 int RemoveRunRecord(const std::string& path) {
@@ -183,6 +182,5 @@ int RemoveRunRecord(const std::string& path) {
     long long size = 0;
     if (ReadFileId(path, id, size) != 1) return -1;
   }
-  SyncDirectoryOf(path);
-  return 0;
+  return SyncDirectoryOf(path) < 0 ? -1 : 0;
 }

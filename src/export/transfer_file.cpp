@@ -80,7 +80,7 @@ int CutBackTransferFile(TransferFile& file, long long size) {
   if (found != 0) return -1;
   if (!SameFile(id, file.record.file) || size_now < size) return 1;
   if (size_now > size && TruncateFile(file.path, size) != 0) return -1;
-  if (SyncFile(file.path) != 0) return -1;
+  if (SyncFile(file.path) < 0) return -1;
   file.size = size;
   return 0;
 }
@@ -92,7 +92,7 @@ int PrepareCommit(TransferFile& file, const RowKey* booking) {
   // A file taken away after the run's last line took those lines with it to
   // the receiving system: they are delivered, there is nothing here to flush.
   const bool taken_away = found == 1 || (found == 0 && !SameFile(id, file.record.file));
-  if (!taken_away && SyncFile(file.path) != 0) return -1;
+  if (!taken_away && SyncFile(file.path) < 0) return -1;
   RunRecord committing = file.record;
   committing.phase = kPhaseCommitting;
   committing.has_booking = booking != nullptr;

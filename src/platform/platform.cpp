@@ -99,11 +99,15 @@ void KeepRunningAtFileSizeLimit() {}
 
 namespace {
 
+// Returns 0, kDirectoryNotSyncable when fsync says the file system cannot,
+// or -1.
 int SyncPath(const std::string& path, int flags) {
   const int fd = open(path.c_str(), flags);
   if (fd < 0) return -1;
   const int synced = fsync(fd);
+  const int error = errno;
   const int closed = close(fd);
+  if (synced != 0 && (error == EINVAL || error == ENOTSUP)) return kDirectoryNotSyncable;
   return synced == 0 && closed == 0 ? 0 : -1;
 }
 
@@ -115,13 +119,11 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 // The directory is synced too, so that a file created by this run keeps its
-// name after a power cut. Some file systems cannot sync a directory; that
-// alone does not fail the flush.
+// name after a power cut.
 int SyncFile(const std::string& path) {
   // Opened for writing, like every use of the file: it need not be readable.
   if (SyncPath(path, O_WRONLY) != 0) return -1;
-  SyncDirectoryOf(path);
-  return 0;
+  return SyncDirectoryOf(path);
 }
 
 int SyncDirectoryOf(const std::string& path) { return SyncPath(DirectoryOf(path), O_RDONLY); }

@@ -6,9 +6,15 @@
 
 #include <string>
 
+// SyncDirectoryOf's and SyncFile's status where the file system cannot flush
+// a directory at all (fsync answers EINVAL or ENOTSUP): what is created or
+// renamed there may be lost in a power cut, and nothing can be done about it.
+constexpr int kDirectoryNotSyncable = 1;
+
 // Flushes the file at path to stable storage (fsync, FlushFileBuffers), and
-// on POSIX its directory as far as the file system allows.
-// Returns 0, or -1 when the file cannot be opened or flushed.
+// on POSIX its directory (SyncDirectoryOf). Returns 0; kDirectoryNotSyncable;
+// or -1 when the file cannot be opened or flushed, or its directory not
+// flushed.
 int SyncFile(const std::string& path);
 
 // Cuts the file at path back to size bytes. Returns 0, or -1 on failure.
@@ -16,7 +22,8 @@ int TruncateFile(const std::string& path, long long size);
 
 // Flushes the directory that holds path to stable storage, so that a file
 // created, renamed or removed there keeps that state after a power cut.
-// Returns 0, or -1 where the file system cannot (Windows needs nothing).
+// Returns 0 (also on Windows, which needs nothing); kDirectoryNotSyncable
+// where the file system cannot; -1 when the flush fails.
 int SyncDirectoryOf(const std::string& path);
 
 // Which file a path names: device and file number, stable while the file

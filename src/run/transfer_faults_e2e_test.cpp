@@ -543,6 +543,15 @@ TEST_F(TransferFaultTest, FailingSystemCalls) {
       {"flush", transfer_, "fsync:error=EIO:when=1", false, false, {taken_back, kLogEnded}},
       {"flush and take-back", transfer_, "fsync:error=EIO", false, true, {left, kLogEnded}},
       {"refusal", transfer_, "truncate:error=EIO:when=1", true, false, {taken_back, kLogEnded}},
+      // The directory's flushes: before the run record, and with the flush
+      // before the commit (its fourth).
+      {"directory", cwd_, "fsync:error=EIO:when=1", false, false, {not_written, kLogEnded}},
+      {"directory at the commit",
+       cwd_,
+       "fsync:error=EIO:when=4",
+       false,
+       false,
+       {taken_back, kLogEnded}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -573,6 +582,26 @@ TEST_F(TransferFaultTest, FailingSystemCalls) {
       EXPECT_NE(Log().find(LogOf({kLogServerTime, put_right})), std::string::npos);
     }
   }
+}
+
+// A file system that cannot flush a directory at all (fsync answers EINVAL)
+// is said once, and the run goes on.
+TEST_F(TransferFaultTest, DirectoryThatCannotBeFlushedIsSaidOnce) {
+  ASSERT_TRUE(FileExists(kStrace)) << "strace is missing: scripts/install_deps.sh installs it";
+  ProgramSpec spec = Spec({"-f", "-o", "/dev/null", "-P", cwd_, "-einject=fsync:error=EINVAL",
+                           HALVORN_PROGRAM, settings_, cwd_});
+  spec.path = kStrace;
+  const ProgramResult run = RunProgram(spec);
+  EXPECT_EQ(run.exit_status, 1);
+  const std::string said =
+      LogOf({"Verzeichnis der \334bergabedatei kann nicht auf den "
+             "Datentr\344ger geschrieben werden (vom Dateisystem nicht "
+             "unterst\374tzt)"});
+  const std::string log = Log();
+  ASSERT_NE(log.find(said), std::string::npos) << log;
+  EXPECT_EQ(log.find(said, log.find(said) + 1), std::string::npos);
+  EXPECT_FALSE(FileExists(record_));
+  ExpectCleanRunMakesItExactlyOnce();
 }
 
 // A file size limit in the middle of the run: the lines written whole are

@@ -3,6 +3,7 @@
 #include "run/transfer_run.h"
 
 #include <cstdarg>
+#include <ctime>
 
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
@@ -46,7 +47,16 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
+// Keeps the run's first error for the status file.
+void NoteError(RunState& state, int number, const std::string& text) {
+  RunReport& report = state.report;
+  if (report.error != 0 || !report.error_text.empty()) return;
+  report.error = number;
+  report.error_text = text;
+}
+
 void ReportTransferWriteFailed(RunState& state) {
+  NoteError(state, 0, kTransferWriteFailedText);
   WriteProtocol(state.protocol, kTransferWriteFailedText);
   if (state.command_line.console) std::fprintf(state.out, "%s\n", kTransferWriteFailedText);
 }
@@ -84,6 +94,7 @@ int ReadSettingsAndConnect(RunState& state) {
     const char missing[] = "Veltrano.Ini-Datei nicht gefunden";
     WriteProtocol(state.protocol, missing);
     std::fputs(missing, state.out);
+    NoteError(state, 0, missing);
     return kExitSettingsMissing;
   }
   ReadAccount(settings, state.account);
@@ -92,6 +103,7 @@ int ReadSettingsAndConnect(RunState& state) {
     std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
     WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
                                          status, state.db.last_error.c_str()));
+    NoteError(state, status, state.db.last_error);
   }
   return status;
 }
@@ -137,6 +149,7 @@ bool ProbeTransferFile(RunState& state) {
   const char not_creatable[] = "Zieldatei auf Server kann nicht erzeugt werden\n";
   WriteProtocol(state.protocol, not_creatable);
   if (state.command_line.console) std::fputs(not_creatable, state.out);
+  NoteError(state, 0, "Zieldatei auf Server kann nicht erzeugt werden");
   return false;
 }
 
@@ -180,10 +193,17 @@ bool PutRightInterruptedRun(RunState& state) {
   return false;
 }
 
-// Writes the run record before the run's first line. Returns false, having
-// said so, when it cannot be written.
+// Writes the run record before the run's first line, once the directory that
+// will hold it has been flushed (a file system that cannot flush directories
+// is said once). Returns false, having said so, when either fails.
 bool BeginTransfer(RunState& state) {
-  if (BeginTransferRun(state.transfer) == 0) return true;
+  const int directory = SyncDirectoryOf(state.transfer.path);
+  if (directory == kDirectoryNotSyncable) {
+    WriteProtocol(state.protocol,
+                  "Verzeichnis der \334bergabedatei kann nicht auf den Datentr\344ger geschrieben "
+                  "werden (vom Dateisystem nicht unterst\374tzt)");
+  }
+  if (directory >= 0 && BeginTransferRun(state.transfer) == 0) return true;
   ReportTransferWriteFailed(state);
   return false;
 }
@@ -195,6 +215,14 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
   std::vector<std::string> statements(count);
   for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
   SQL_MarkBatch(state.db, statements, marks);
+  for (const int status : marks.statuses) {
+    if (status == 0) {
+      ++state.report.marked;
+      continue;
+    }
+    ++state.report.refused;
+    NoteError(state, status, status == state.db.last_errno ? state.db.last_error : "");
+  }
 }
 
 // Hands the export what it needs of the run, and reads how the markings
@@ -210,9 +238,15 @@ void PrepareExport(RunState& state) {
   SQL_ReadMarkingForm(state.db, state.marking_form);
 }
 
-// Selects the pending bookings; a failed selection leaves nothing to export.
-void SelectBookings(RunState& state) {
+// Selects the pending bookings. Returns false, having said so, when the
+// server refuses the selection: then there is nothing to export.
+bool SelectBookings(RunState& state) {
   state.status = SQL_SelectBookings(state.db, state.selection);
+  if (state.status == 0) return true;
+  WriteProtocol(state.protocol, Format("Auswahl fehlgeschlagen, Fehler: %d, %s", state.status,
+                                       state.db.last_error.c_str()));
+  NoteError(state, state.status, state.db.last_error);
+  return false;
 }
 
 // Fetches every pending booking and exports it, a batch at a time. Returns
@@ -225,6 +259,7 @@ int ExportPendingBookings(RunState& state) {
   for (;;) {
     state.status = SQL_FetchBooking(state.db, state.selection, state.record);
     if (state.status == 0) {
+      ++state.report.selected;
       batch.emplace_back();
       PreparedBooking& booking = batch.back();
       PrepareBooking(state.record, booking);
@@ -265,6 +300,7 @@ bool PurgeTransferred(RunState& state) {
   if (SQL_TransactionIntact(state.db, state.status) == 1) return true;
   WriteProtocol(state.protocol,
                 Format("L\366schen fehlgeschlagen, Fehler: %d, %s", state.status, error.c_str()));
+  NoteError(state, state.status, error);
   return false;
 }
 
@@ -311,6 +347,7 @@ RunEnd CommitRun(RunState& state, int exit_status) {
   if (SQL_Commit(state.db) == 1) return {exit_status, kKeepLines};
   WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s",
                                        state.db.last_errno, state.db.last_error.c_str()));
+  NoteError(state, state.db.last_errno, state.db.last_error);
   switch (CommitWentThrough(state)) {
     case 1:
       WriteProtocol(state.protocol, "Festschreiben doch erfolgt");
@@ -328,7 +365,6 @@ RunEnd CommitRun(RunState& state, int exit_status) {
 // The steps of a run that got past the connection, each one call, up to the
 // first that ends it. Returns how the run ends.
 RunEnd TransferPending(RunState& state) {
-  state.transfer.path = state.command_line.transfer_path + ".dat";
   if (!TakeGuard(state)) return {kExitRunning};
   UseReadCommitted(state);
   WriteServerTime(state);
@@ -337,7 +373,10 @@ RunEnd TransferPending(RunState& state) {
   if (!BeginTransfer(state)) return {kExitTransferFile};
 
   PrepareExport(state);
-  SelectBookings(state);
+  if (!SelectBookings(state)) {
+    WriteCount(state);
+    return {0, kTakeBackLines};
+  }
   const int exported = ExportPendingBookings(state);
   CloseSelection(state);
   WriteCount(state);
@@ -365,9 +404,42 @@ void TakeBackLines(RunState& state) {
                     : "\334bergabedatei inzwischen abgeholt, ihre Zeilen gelten als \374bergeben");
 }
 
+// The run's one-word outcome for the status file.
+const char* Outcome(const RunEnd& end) {
+  if (end.lines == kLeaveRecord) return "commit_unknown";
+  switch (end.exit_status) {
+    case 1:
+      return "committed";
+    case 0:
+      return "not_committed";
+    case kExitRunning:
+      return "running_elsewhere";
+    case kExitSettingsMissing:
+      return "settings_missing";
+    case kExitTransferFile:
+      return "transfer_file";
+    default:
+      return "connection_refused";
+  }
+}
+
+// Leaves the run's report in the status file beside BEWDATA.dat. What a run
+// that did not commit exported and marked is undone: it reports none.
+void WriteStatus(RunState& state, const RunEnd& end) {
+  RunReport& report = state.report;
+  report.ended = std::time(nullptr);
+  report.exit_status = end.exit_status;
+  report.outcome = Outcome(end);
+  report.committed = end.lines == kKeepLines;
+  report.exported = report.committed ? state.export_context.exported_count : 0;
+  if (!report.committed) report.marked = 0;
+  WriteStatusFile(SiblingPath(state.transfer.path, kStatusFileName), report);
+}
+
 // The one way a run that got past the connection ends: its lines kept or
 // taken back while the guard is still held, the guard released, the
-// connection closed, the closing line written. Returns the exit status.
+// connection closed, the closing line written, the status file replaced.
+// Returns the exit status.
 int EndRun(RunState& state, const RunEnd& end) {
   if (end.lines == kKeepLines) RemoveRunRecord(state.transfer.record_path);
   if (end.lines == kTakeBackLines) TakeBackLines(state);
@@ -376,6 +448,7 @@ int EndRun(RunState& state, const RunEnd& end) {
     WriteProtocol(state.protocol,
                   ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Programm beendet\n\n\n");
   }
+  WriteStatus(state, end);
   return end.exit_status;
 }
 
@@ -386,14 +459,19 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     PrintUsage(state.out);
     return kExitUsage;
   }
+  state.report.started = std::time(nullptr);
+  state.transfer.path = state.command_line.transfer_path + ".dat";
   StartProtocol(state);
   state.status = ReadSettingsAndConnect(state);
   if (state.status != 0) {
     // A run without a connection has taken no guard and touched no file:
     // there is nothing to end, and its protocol closes with this line.
     WriteProtocol(state.protocol, "Verbinden mit Datenbank fehlgeschlagen");
-    return state.status == kExitSettingsMissing ? state.status
-                                                : ConnectFailureExitStatus(state.status);
+    const RunEnd refused = {state.status == kExitSettingsMissing
+                                ? state.status
+                                : ConnectFailureExitStatus(state.status)};
+    WriteStatus(state, refused);
+    return refused.exit_status;
   }
   return EndRun(state, TransferPending(state));
 }

@@ -14,6 +14,7 @@
 #include "export/booking_record.h"
 #include "export/transfer_file.h"
 #include "log/protocol_log.h"
+#include "log/status_file.h"
 #include "run/command_line.h"
 #include "run/run_guard.h"
 
@@ -37,6 +38,7 @@ struct RunState {
   BookingRecord record;
   ExportContext export_context;  // exported count, the booking to recognise the run by
   int status = 0;                // the most recent step's status
+  RunReport report;              // for the status file beside BEWDATA.dat
 };
 
 // Reads the account from the settings file and connects. Returns 0; 97 when
@@ -49,4 +51,6 @@ int ReadSettingsAndConnect(RunState& state);
 // status (see ConnectFailureExitStatus), 95 another run at work, 90 transfer
 // file not creatable, not completely written or not to be put right after an
 // interrupted run, 1 committed, 0 not committed (the lines are taken back).
+// Every run with a valid command line leaves its report in the status file
+// Halvorn_MySQL.status beside BEWDATA.dat.
 int RunTransfer(RunState& state, const std::vector<std::string>& args);

@@ -7,10 +7,14 @@
 #include <sys/resource.h>
 #endif
 
+#include <cstring>
+#include <ctime>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "export/transfer_file.h"
+#include "log/status_file.h"
 #include "platform/platform.h"
 #include "test/run_tree.h"
 
@@ -39,6 +43,11 @@ class TransferRunTest : public RunTreeTest {
   }
   static std::string PlainLogLine(int i) {
     return "100" + std::to_string(i) + ",20261201,075813,T" + std::to_string(i) + ",L1,K, 1, DTA";
+  }
+
+  // The value of key in the status file beside BEWDATA.dat.
+  std::string Status(const std::string& key) {
+    return ReadStatusValue(cwd_ + "/Halvorn_MySQL.status", key);
   }
 
   Rows Marks() {
@@ -470,6 +479,120 @@ TEST_F(TransferRunTest, StatementLoggingServerKeepsItsIsolationLevel) {
                           "Server protokolliert Anweisungen (binlog_format=STATEMENT): \334bergabe "
                           "mit der Isolationsstufe des Servers",
                           kLogServerTime, PlainLogLine(1), LogCount(1), kLogEnded}));
+}
+
+// A failure that meets every booking, not one booking's own, never reports
+// success: the run ends without a commit (0), BEWDATA.dat keeps nothing of it,
+// the bookings stay pending, and the protocol and the status file say why.
+TEST_F(TransferRunTest, FailureOfEveryBookingEndsTheRunWithoutACommit) {
+  struct Case {
+    const char* grants;  // of the run's account on the table; empty: the test account
+    const char* setup;   // run before the program, as root
+    const char* line;    // the protocol line that names the failure
+    int error;
+  };
+  const Case cases[] = {
+      {"UPDATE, DELETE", "", "Auswahl fehlgeschlagen, Fehler: 1142, SELECT command denied", 1142},
+      {"SELECT, DELETE", "", "Markieren fehlgeschlagen, Fehler: 1142, UPDATE command denied", 1142},
+      {"SELECT, UPDATE (BewUdt), DELETE", "",
+       "Markieren fehlgeschlagen, Fehler: 1143, UPDATE command denied", 1143},
+      {"", "SET GLOBAL read_only = 1", "Markieren fehlgeschlagen, Fehler: 1290, ", 1290},
+      {"", "DROP TABLE KVSYSTEM.KVS321BEW", "Auswahl fehlgeschlagen, Fehler: 1146, ", 1146},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW");  // the table's removal comes last
+    AddPlainBooking(1);
+    AddPlainBooking(2);
+    std::string login = TestDbUser(), password = TestDbPassword();
+    if (*c.grants != 0) {
+      login = "halvorn_limited";
+      password = "begrenzt";
+      for (const char* host : {"%", "localhost"}) {
+        const std::string account = std::string("'halvorn_limited'@'") + host + "'";
+        Exec("CREATE OR REPLACE USER " + account + " IDENTIFIED BY 'begrenzt'");
+        Exec(std::string("GRANT ") + c.grants + " ON KVSYSTEM.KVS321BEW TO " + account);
+      }
+    }
+    ASSERT_TRUE(WriteFileBytes(settings_, AccountSettings(login, password, "localhost")));
+    if (*c.setup != 0) Exec(c.setup);
+    const ProgramResult run = Run({settings_});
+    Exec("SET GLOBAL read_only = 0");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(Transfer(), "");
+    EXPECT_NE(Log().find(c.line), std::string::npos) << Log();
+    ExpectLogEndsWith(
+        LogOf({"\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt", kLogEnded}));
+    if (c.error != 1146) {
+      EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"),
+                (Rows{{"2"}}));
+    }
+    EXPECT_EQ(Status("outcome"), "not_committed");
+    EXPECT_EQ(Status("error"), std::to_string(c.error));
+    EXPECT_EQ(Status("exit_status"), "0");
+    EXPECT_EQ(Status("exported") + Status("marked"), "00");
+  }
+  Exec("DROP USER IF EXISTS 'halvorn_limited'@'%', 'halvorn_limited'@'localhost'");
+}
+
+// The status file after runs of every outcome a monitor needs to tell apart:
+// each replaces it, and only a committed run moves last_committed on.
+TEST_F(TransferRunTest, StatusFileReportsEveryRun) {
+  AddPlainBooking(1);
+  AddPlainBooking(2);
+  AddBooking(
+      "'1003','ST1','2026-12-01','2026-12-01 "
+      "08:00:00','1','T3','L1','K','','','','','205','','','DTA','',NULL,NOW()");
+  struct Case {
+    const char* setup;  // before the run: a settings file, a held guard
+    int exit_status;
+    const char* outcome;
+    const char* counts;  // selected exported marked refused
+    int error;
+    const char* error_text;  // how it begins
+  };
+  const Case cases[] = {
+      {"", 1, "committed", "3 2 3 0", 0, ""},
+      {"held guard", 95, "running_elsewhere", "0 0 0 0", 0, ""},
+      {"no settings", 97, "settings_missing", "0 0 0 0", 0, "Veltrano.Ini-Datei nicht gefunden"},
+      {"wrong password", ConnectFailureExitStatus(1045), "connection_refused", "0 0 0 0", 1045,
+       "Access denied for user"},
+      {"", 1, "committed", "0 0 0 0", 0, ""},
+  };
+  std::string last_committed;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.outcome);
+    const std::string setup = c.setup;
+    WriteSettings(setup == "wrong password" ? "falsch" : TestDbPassword(), "localhost");
+    if (setup == "no settings") std::remove(settings_.c_str());
+    if (setup == "held guard") Exec("SELECT GET_LOCK('KVSYSTEM.KVS321BEW', 0)");
+    const std::time_t before = std::time(nullptr);
+    const ProgramResult run = Run({settings_});
+    Exec("SELECT RELEASE_ALL_LOCKS()");
+    EXPECT_EQ(run.exit_status, c.exit_status);
+    const std::string status = ReadFileBytes(cwd_ + "/Halvorn_MySQL.status");
+    EXPECT_TRUE(std::regex_match(
+        status, std::regex("started=20[0-9-]{8}T[0-9:]{8}Z\nended=20[0-9-]{8}T[0-9:]{8}Z\n"
+                           "exit_status=[0-9]+\noutcome=[a-z_]+\nselected=[0-9]+\nexported=[0-9]+\n"
+                           "marked=[0-9]+\nrefused=[0-9]+\nerror=[0-9]+\nerror_text=[ -~]*\n"
+                           "last_committed=(20[0-9-]{8}T[0-9:]{8}Z)?\n")))
+        << status;
+    EXPECT_EQ(Status("exit_status"), std::to_string(c.exit_status));
+    EXPECT_EQ(Status("outcome"), c.outcome);
+    EXPECT_EQ(Status("selected") + " " + Status("exported") + " " + Status("marked") + " " +
+                  Status("refused"),
+              c.counts);
+    EXPECT_EQ(Status("error"), std::to_string(c.error));
+    EXPECT_EQ(Status("error_text").substr(0, std::strlen(c.error_text)), c.error_text);
+    if (*c.error_text == 0) {
+      EXPECT_EQ(Status("error_text"), "");
+    }
+    EXPECT_LE(Status("started"), Status("ended"));
+    EXPECT_GE(Status("started"), FormatUtcTime(before));
+    if (c.exit_status == 1) last_committed = Status("ended");
+    EXPECT_EQ(Status("last_committed"), last_committed);
+    EXPECT_FALSE(FileExists(cwd_ + "/Halvorn_MySQL.status.neu"));
+  }
 }
 
 }  // namespace
