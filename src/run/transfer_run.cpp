@@ -144,9 +144,9 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
 
 // Whether a booking is still pending, for the run record of a run that died.
 int IsPendingInDatabase(const RowKey booking[], void* context) {
+  RunState& state = *static_cast<RunState*>(context);
   int pending = 0;
-  return SQL_IsBookingPending(*static_cast<DbConnection*>(context), booking, pending) == 0 ? pending
-                                                                                           : -1;
+  return SQL_IsBookingPending(state.db, state.marking_form, booking, pending) == 0 ? pending : -1;
 }
 
 // Runs the transaction at READ COMMITTED where the server allows it.
@@ -158,7 +158,7 @@ void UseReadCommitted(RunState& state) {
 // tells. Returns false when it cannot be put right.
 bool PutRightInterruptedRun(RunState& state) {
   RunRecord record;
-  switch (ResolveInterruptedRun(state.transfer.path, IsPendingInDatabase, &state.db, record)) {
+  switch (ResolveInterruptedRun(state.transfer.path, IsPendingInDatabase, &state, record)) {
     case kNothingInterrupted:
       return true;
     case kInterruptedCutBack:
@@ -237,7 +237,7 @@ int CommitWentThrough(RunState& state) {
   // the same: the run counts as not committed.
   if (!exporting.has_marked) return 0;
   int pending = 0;
-  int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+  int status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
   if (status >= CR_MIN_ERROR && status <= CR_MAX_ERROR) {
     // Ask over a new connection, once the guard is ours again: the old
     // connection holds it until the server has finished with its COMMIT.
@@ -248,7 +248,7 @@ int CommitWentThrough(RunState& state) {
         TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
       return -1;
     }
-    status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+    status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
   }
   if (status != 0) return -1;
   return pending == 0 ? 1 : 0;
@@ -362,6 +362,8 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     Disconnect(state);
     return kExitTransferFile;
   }
+  // The form tells how the keys of a run record are compared, too.
+  SQL_ReadMarkingForm(state.db, state.marking_form);
   if (!PutRightInterruptedRun(state)) return EndRun(state, kExitTransferFile);
   if (BeginTransferRun(state.transfer) != 0) {
     ReportTransferWriteFailed(state);
@@ -369,8 +371,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
   }
 
   PrepareExport(state);
-  SQL_ReadMarkingForm(state.db, state.marking_form);
-  state.status = SQL_SelectBookings(state.db, state.selection);
+  state.status = SQL_SelectBookings(state.db, state.selection, state.marking_form);
   const int exported = ExportPendingBookings(state);
   if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
   state.status = SQL_CloseBookings(state.selection);
