@@ -8,6 +8,7 @@
 #include "config/account.h"
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
+#include "db/session_setup.h"
 #include "platform/platform.h"
 
 namespace {
@@ -149,6 +150,14 @@ int IsPendingInDatabase(const RowKey booking[], void* context) {
   return SQL_IsBookingPending(state.db, state.marking_form, booking, pending) == 0 ? pending : -1;
 }
 
+// Sets up the session the statements are written for; a connection that
+// cannot be set up is closed and refused like a refused connection.
+int SetUpSession(RunState& state) {
+  const int status = SQL_SetUpSession(state.db);
+  if (status != 0) SQL_Close(state.db);
+  return status;
+}
+
 // Runs the transaction at READ COMMITTED where the server allows it.
 void UseReadCommitted(RunState& state) {
   if (SQL_UseReadCommitted(state.db) == 1) WriteProtocol(state.protocol, kIsolationKept);
@@ -245,6 +254,7 @@ int CommitWentThrough(RunState& state) {
     Disconnect(state);
     const Account& account = state.account;
     if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
+        SQL_SetUpSession(state.db) != 0 ||
         TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
       return -1;
     }
@@ -317,6 +327,7 @@ int ReadSettingsAndConnect(RunState& state) {
     state.db.last_error = kAccountNoUserText;
   } else {
     status = SQL_Connect(state.db, account.login, account.password, account.host, kDatabase);
+    if (status == 0) status = SetUpSession(state);
   }
   if (status != 0) {
     std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
