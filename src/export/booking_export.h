@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct PreparedBooking {
   std::string console_line;    // accepted bookings only, with its line end
   std::string mark_statement;  // how the run marks it; empty when it cannot
   RowKey keys[kRowKeyCount];   // the row keys as fetched
+  std::string unfound_line;    // the protocol line for a marking that finds no row
 };
 
 // What became of the markings of a batch, one entry per booking whose marking ran.
@@ -46,6 +48,8 @@ struct ExportContext {
   // The last booking whose marking changed a row, to recognise the run by.
   bool has_marked = false;
   RowKey marked[kRowKeyCount];
+  // The bookings whose markings found no row, reported once per run.
+  std::set<std::string> unfound;
 };
 
 // ExportBatch's status when a transfer line could not be written; it is also
@@ -57,6 +61,10 @@ extern const char kTransferWriteFailedText[];  // "Schreiben in Zieldatei fehlge
 // ExportBatch's status when a marking lost the run's transaction, or the file
 // could not be kept in step with the markings: nothing may be committed.
 constexpr int kTransactionLost = 2;
+
+// The status of a marking that ran but found no row: its booking is not
+// marked, and is handled like a booking whose marking failed.
+constexpr int kMarkFoundNoRow = -2;
 
 // Rewrites record.BewEra by the upper-cased BewSrc (and BewKze, BewBer for
 // source "40P").
@@ -77,13 +85,20 @@ std::string FormatProtocolLine(const BookingRecord& record);
 // value is written as a blank.
 std::string FormatConsoleLine(const BookingRecord& record);
 
+// The protocol line of a booking whose marking found no row: "Buchung nicht
+// wiederzufinden: BewIDN %s, BewSto %s, %s %s, BewLfn %s" with the date and
+// time of the transfer line; a CR or LF inside a value is written as a blank.
+std::string FormatUnfoundLine(const BookingRecord& record);
+
 // Maps the record's code, filters it, and formats its lines into booking.
 void PrepareBooking(BookingRecord& record, PreparedBooking& booking);
 
 // Exports a batch of prepared bookings as if one at a time: appends their
 // transfer lines, has them marked, takes back the line of a booking whose
-// marking failed, then counts, logs and prints each booking in order ("/D":
-// "\nFehler 'SQL_MarkTranfer: %d\n" for a failed marking). Returns 0;
+// marking failed or found no row, then counts, logs and prints each booking
+// in order ("/D": "\nFehler 'SQL_MarkTranfer: %d\n" for a failed marking; a
+// marking that found no row is logged and printed with its unfound_line, once
+// per run and booking). Returns 0;
 // kTransferWriteFailed when a line could not be written (the bookings from it
 // on are not handled); kTransactionLost when a marking lost the transaction
 // (logged with the server's number and text; the bookings after it are not
