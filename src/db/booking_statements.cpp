@@ -5,19 +5,21 @@
 #include <cstddef>
 #include <cstring>
 
+const char kPendingCondition[] = "(BewUkz != 4  OR  BewUkz IS NULL)";
+
 namespace {
 
 constexpr char kServerTimeQuery[] = "SELECT date_format(sysdate(),'%d.%m.%Y %H:%i:%s')";
 
-// The selection: its seventeen columns, then (where a key is not read as
-// text) the keys once more, then the rest.
-constexpr char kSelectPending[] =
+// The selection of pending bookings, around kPendingCondition: its
+// seventeen columns, then (where a key is not read as text) the keys once
+// more, then the rest.
+constexpr char kSelectColumns[] =
     "SELECT  BewTID, BewLID, BewIDN, BewSto,   date_format(BewDtm, '%Y%m%d000000'),   "
     "date_format(BewUhr, '%Y%m%d%H%i%s'),   BewLfn, BewArt, BewTas, BewEra,   BewKze, BewBer, "
     "BewErq, BewKst,   BewQua, BewSrc, BewRes";
-constexpr char kSelectPendingFrom[] =
-    "   FROM  KVSYSTEM.KVS321BEW  WHERE  (BewUkz != 4  OR  "
-    "BewUkz IS NULL) ORDER  BY BewIdn, BewDtm, BewUhr, BewLfn";
+constexpr char kSelectFrom[] = "   FROM  KVSYSTEM.KVS321BEW  WHERE  ";
+constexpr char kSelectOrder[] = " ORDER  BY BewIdn, BewDtm, BewUhr, BewLfn";
 
 // The key columns, in the order of RowKeyIndex. A key read once more is
 // selected under its name with this prefix.
@@ -283,7 +285,8 @@ int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
 }
 
 int SQL_SelectBookings(DbConnection& db, StatementHandle& selection, const MarkingForm& form) {
-  selection.text = kSelectPending + KeyReadingColumns(form) + kSelectPendingFrom;
+  selection.text =
+      kSelectColumns + KeyReadingColumns(form) + kSelectFrom + kPendingCondition + kSelectOrder;
   return SQL_Execute(db, selection);
 }
 
@@ -337,12 +340,6 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRec
   return true;
 }
 
-int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& record) {
-  StatementHandle update;
-  if (!FormatMarkStatement(db.mysql, form, record, update.text)) return -1;
-  return SQL_Execute(db, update);
-}
-
 int SQL_DeleteTransferred(DbConnection& db) {
   StatementHandle purge;
   purge.text = kPurgeTransferred;
@@ -358,13 +355,18 @@ int SQL_IsBookingPending(DbConnection& db, const MarkingForm& form, const RowKey
   // The marking's own comparisons find the rows, so the answer is about
   // exactly the rows the marking changed.
   std::string count;
-  const int status = SQL_QueryValue(
-      db,
-      "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL) AND " +
-          marking.substr(sizeof kMarkPrefix - 1),
-      count);
+  const int status =
+      SQL_QueryValue(db,
+                     std::string("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE ") +
+                         kPendingCondition + " AND " + marking.substr(sizeof kMarkPrefix - 1),
+                     count);
   if (status == 0) pending = count != "0" ? 1 : 0;
   return status;
+}
+
+int SQL_CountPending(DbConnection& db, std::string& count) {
+  return SQL_QueryValue(
+      db, std::string("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE ") + kPendingCondition, count);
 }
 
 std::string& TrimRight(std::string& text) {

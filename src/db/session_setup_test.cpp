@@ -25,7 +25,7 @@ class SessionSetupTest : public ConnectedDatabaseTest {
     BookingRecord record;
     while (SQL_FetchBooking(db_, handle_, record) == 0) {
       for (const RowKey& key : record.keys) outcome += (key.is_null ? "NULL" : key.text) + ",";
-      const int status = SQL_MarkTranfer(db_, form, record);
+      const int status = MarkBooking(form, record);
       outcome += std::to_string(status == 0 ? mysql_affected_rows(db_.mysql) : status) + "\n";
     }
     SQL_CloseBookings(handle_);
