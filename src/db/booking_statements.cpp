@@ -3,6 +3,7 @@
 #include "db/booking_statements.h"
 
 #include <cstddef>
+#include <cstring>
 
 const char kPendingCondition[] = "(BewUkz != 4  OR  BewUkz IS NULL)";
 
@@ -10,12 +11,21 @@ namespace {
 
 constexpr char kServerTimeQuery[] = "SELECT date_format(sysdate(),'%d.%m.%Y %H:%i:%s')";
 
-// The selection of pending bookings, around kPendingCondition.
+// The selection of pending bookings, around kPendingCondition: its
+// seventeen columns, then (where a key is not read as text) the keys once
+// more, then the rest.
 constexpr char kSelectColumns[] =
     "SELECT  BewTID, BewLID, BewIDN, BewSto,   date_format(BewDtm, '%Y%m%d000000'),   "
     "date_format(BewUhr, '%Y%m%d%H%i%s'),   BewLfn, BewArt, BewTas, BewEra,   BewKze, BewBer, "
-    "BewErq, BewKst,   BewQua, BewSrc, BewRes   FROM  KVSYSTEM.KVS321BEW  WHERE  ";
+    "BewErq, BewKst,   BewQua, BewSrc, BewRes";
+constexpr char kSelectFrom[] = "   FROM  KVSYSTEM.KVS321BEW  WHERE  ";
 constexpr char kSelectOrder[] = " ORDER  BY BewIdn, BewDtm, BewUhr, BewLfn";
+
+// The key columns, in the order of RowKeyIndex. A key read once more is
+// selected under its name with this prefix.
+constexpr const char* kKeyColumns[kRowKeyCount] = {"BewIDN", "BewSto", "BewDtm", "BewUhr",
+                                                   "BewLfn"};
+constexpr char kKeyAlias[] = "Key_";
 
 constexpr char kMarkPrefix[] =
     "UPDATE  KVSYSTEM.KVS321BEW  SET  BewUkz = 4,  BewUdt = sysdate()  WHERE  ";
@@ -30,8 +40,15 @@ constexpr const char* kKeyExpressions[kRowKeyCount] = {
     "BewLfn",
 };
 
-// Asks for the column types of the two date keys; the rows are not read.
-constexpr char kDateKeyTypesQuery[] = "SELECT BewDtm, BewUhr FROM KVSYSTEM.KVS321BEW LIMIT 0";
+// Asks for the column types of the keys; the rows are not read.
+constexpr char kKeyTypesQuery[] =
+    "SELECT BewIDN, BewSto, BewDtm, BewUhr, BewLfn FROM KVSYSTEM.KVS321BEW LIMIT 0";
+
+// The table's columns whose texts the latin1 connection may not carry.
+constexpr char kOtherCharsetsQuery[] =
+    "SELECT COLUMN_NAME, CHARACTER_SET_NAME FROM information_schema.COLUMNS WHERE TABLE_SCHEMA "
+    "= 'KVSYSTEM' AND TABLE_NAME = 'KVS321BEW' AND CHARACTER_SET_NAME NOT IN ('latin1', "
+    "'binary')";
 
 // The limit is taken from now(), the time the statement began, not from
 // sysdate(), the time each row is looked at: only a limit that stays the same
@@ -56,7 +73,7 @@ constexpr Field kSelectedFields[] = {
 constexpr size_t kSelectedColumns = sizeof(kSelectedFields) / sizeof(kSelectedFields[0]);
 
 // The selection's columns of the row keys, in the order of RowKeyIndex.
-constexpr size_t kKeyColumns[kRowKeyCount] = {2, 3, 4, 5, 6};
+constexpr size_t kKeyFields[kRowKeyCount] = {2, 3, 4, 5, 6};
 
 // The fields cleaned of trailing blanks and tabs: all but the two date texts.
 constexpr Field kTrimmedFields[] = {
@@ -81,10 +98,91 @@ bool AppendQuoted(MYSQL* mysql, const std::string& value, std::string& statement
 }
 
 // True for the column types whose values the ranges of the marking bound:
-// DATE, DATETIME and TIMESTAMP, with or without fractional seconds.
+// DATE and DATETIME, with or without fractional seconds.
 bool IsDateKeyType(enum_field_types type) {
-  return type == MYSQL_TYPE_DATE || type == MYSQL_TYPE_NEWDATE || type == MYSQL_TYPE_DATETIME ||
-         type == MYSQL_TYPE_TIMESTAMP;
+  return type == MYSQL_TYPE_DATE || type == MYSQL_TYPE_NEWDATE || type == MYSQL_TYPE_DATETIME;
+}
+
+// The key of the column name (column names have no letter case), or kRowKeyCount.
+int KeyOfColumn(const char* name) {
+  for (int key = 0; key < kRowKeyCount; ++key) {
+    const char* a = name;
+    const char* b = kKeyColumns[key];
+    while (*a != '\0' && *b != '\0' && (*a | 0x20) == (*b | 0x20)) ++a, ++b;
+    if (*a == '\0' && *b == '\0') return key;
+  }
+  return kRowKeyCount;
+}
+
+// True for a name fit to follow "_" as a character set introducer.
+bool IsCharsetName(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
+}
+
+// Reads which of BewIDN, BewSto and BewLfn have a character set other than
+// latin1 and binary; those are read as bytes. Returns 0 or the query's status.
+int ReadKeyCharsets(DbConnection& db, MarkingForm& form) {
+  StatementHandle query;
+  query.text = kOtherCharsetsQuery;
+  const int status = SQL_Execute(db, query);
+  if (status != 0) return status;
+  MYSQL_ROW row = nullptr;
+  while (SQL_Fetch(db, query, row) == 0) {
+    if (row[0] == nullptr || row[1] == nullptr) continue;
+    const int key = KeyOfColumn(row[0]);
+    if (key == kKeyBewDtm || key == kKeyBewUhr || key == kRowKeyCount) continue;
+    if (!IsCharsetName(row[1])) continue;  // left as text; the safety net takes it
+    form.keys[key].reading = kKeyAsBytes;
+    form.keys[key].charset = row[1];
+  }
+  SQL_FreeResult(query);
+  return 0;
+}
+
+// The selection's extra columns for the keys that form does not read as text.
+std::string KeyReadingColumns(const MarkingForm& form) {
+  std::string columns;
+  for (int key = 0; key < kRowKeyCount; ++key) {
+    const std::string name = kKeyColumns[key];
+    if (form.keys[key].reading == kKeyAsBytes) {
+      columns += ", CAST(" + name + " AS BINARY) AS " + kKeyAlias + name;
+    } else if (form.keys[key].reading == kKeyAsDouble) {
+      columns += ", " + name + " + 0e0 AS " + kKeyAlias + name;
+    }
+  }
+  return columns;
+}
+
+// Takes the keys that the selection read once more, found by their names.
+void FetchKeyReadings(MYSQL_RES* result, MYSQL_ROW row, const unsigned long* lengths,
+                      BookingRecord& record) {
+  const size_t alias = sizeof kKeyAlias - 1;
+  for (size_t column = kSelectedColumns; column < mysql_num_fields(result); ++column) {
+    const char* name = mysql_fetch_field_direct(result, static_cast<unsigned>(column))->name;
+    if (std::strncmp(name, kKeyAlias, alias) != 0) continue;
+    const int key = KeyOfColumn(name + alias);
+    if (key == kRowKeyCount) continue;
+    record.keys[key].is_null = row[column] == nullptr;
+    record.keys[key].text.assign(row[column] != nullptr ? row[column] : "", lengths[column]);
+  }
+}
+
+// Appends bytes as a literal of the character set: _utf8mb4 X'C581'.
+void AppendBytesLiteral(const std::string& charset, const std::string& bytes,
+                        std::string& statement) {
+  static const char kHex[] = "0123456789ABCDEF";
+  statement += '_';
+  statement += charset;
+  statement += " X'";
+  for (unsigned char c : bytes) {
+    statement += kHex[c >> 4];
+    statement += kHex[c & 15];
+  }
+  statement += '\'';
 }
 
 // Reads count decimal digits of text from position at. Returns -1 when one of
@@ -152,17 +250,24 @@ void AppendDateRanges(const BookingRecord& record, std::string& statement) {
 }  // namespace
 
 int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form) {
-  form.date_ranges = false;
+  form = MarkingForm();
   StatementHandle query;
-  query.text = kDateKeyTypesQuery;
+  query.text = kKeyTypesQuery;
   const int executed = SQL_Execute(db, query);
   if (executed != 0) return executed;
-  if (query.result != nullptr && mysql_num_fields(query.result) == 2) {
-    form.date_ranges = IsDateKeyType(mysql_fetch_field_direct(query.result, 0)->type) &&
-                       IsDateKeyType(mysql_fetch_field_direct(query.result, 1)->type);
+  if (query.result != nullptr && mysql_num_fields(query.result) == kRowKeyCount) {
+    enum_field_types types[kRowKeyCount];
+    for (int key = 0; key < kRowKeyCount; ++key) {
+      types[key] = mysql_fetch_field_direct(query.result, key)->type;
+      if (key != kKeyBewDtm && key != kKeyBewUhr &&
+          (types[key] == MYSQL_TYPE_FLOAT || types[key] == MYSQL_TYPE_DOUBLE)) {
+        form.keys[key].reading = kKeyAsDouble;
+      }
+    }
+    form.date_ranges = IsDateKeyType(types[kKeyBewDtm]) && IsDateKeyType(types[kKeyBewUhr]);
   }
   SQL_FreeResult(query);
-  return 0;
+  return ReadKeyCharsets(db, form);
 }
 
 int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
@@ -179,8 +284,9 @@ int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
   return status;
 }
 
-int SQL_SelectBookings(DbConnection& db, StatementHandle& selection) {
-  selection.text = std::string(kSelectColumns) + kPendingCondition + kSelectOrder;
+int SQL_SelectBookings(DbConnection& db, StatementHandle& selection, const MarkingForm& form) {
+  selection.text =
+      kSelectColumns + KeyReadingColumns(form) + kSelectFrom + kPendingCondition + kSelectOrder;
   return SQL_Execute(db, selection);
 }
 
@@ -199,9 +305,10 @@ int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord
       }
     }
     for (int key = 0; key < kRowKeyCount; ++key) {
-      record.keys[key].text = record.*kSelectedFields[kKeyColumns[key]];
-      record.keys[key].is_null = row[kKeyColumns[key]] == nullptr;
+      record.keys[key].text = record.*kSelectedFields[kKeyFields[key]];
+      record.keys[key].is_null = row[kKeyFields[key]] == nullptr;
     }
+    FetchKeyReadings(selection.result, row, lengths, record);
   }
   for (Field field : kTrimmedFields) TrimRight(record.*field);
   return status;
@@ -218,6 +325,9 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRec
     statement += kKeyExpressions[key];
     if (record.keys[key].is_null) {
       statement += " IS NULL";
+    } else if (form.keys[key].reading == kKeyAsBytes) {
+      statement += " = ";
+      AppendBytesLiteral(form.keys[key].charset, record.keys[key].text, statement);
     } else {
       statement += " = ";
       if (!AppendQuoted(mysql, record.keys[key].text, statement)) return false;
@@ -242,11 +352,12 @@ int SQL_ProbeMarking(DbConnection& db) {
   return SQL_Execute(db, probe);
 }
 
-int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending) {
+int SQL_IsBookingPending(DbConnection& db, const MarkingForm& form, const RowKey booking[],
+                         int& pending) {
   BookingRecord record;
   for (int key = 0; key < kRowKeyCount; ++key) record.keys[key] = booking[key];
   std::string marking;
-  if (!FormatMarkStatement(db.mysql, MarkingForm(), record, marking)) return -1;
+  if (!FormatMarkStatement(db.mysql, form, record, marking)) return -1;
   // The marking's own comparisons find the rows, so the answer is about
   // exactly the rows the marking changed.
   std::string count;

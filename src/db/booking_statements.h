@@ -16,35 +16,59 @@ extern const char kPendingCondition[];  // "(BewUkz != 4  OR  BewUkz IS NULL)"
 // failure server_time is unchanged.
 int SQL_GetServerTime(DbConnection& db, std::string& server_time);
 
-// Selects every booking not yet transferred, in the order of BewIDN, BewDtm,
-// BewUhr, BewLfn, and stores it whole in selection. Returns SQL_Execute's status.
-int SQL_SelectBookings(DbConnection& db, StatementHandle& selection);
+// How the selection reads a row key for the marking, beside the text that
+// the latin1 connection delivers for the lines.
+enum KeyReading {
+  kKeyAsText,    // that text itself
+  kKeyAsBytes,   // the column's own bytes: its character set is not latin1,
+                 // so the text may hold "?" for what Windows-1252 lacks
+  kKeyAsDouble,  // all the digits of a FLOAT or DOUBLE: the text rounds a FLOAT
+};
 
-// Fetches the next booking of selection into record: every field set, a NULL
-// column as the empty text, trailing blanks and tabs removed from all fields
-// but BewDtm and BewUhr; record.keys get the row keys as sent. Returns 0,
-// 1032 after the last booking, or -1.
-int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord& record);
-
-// Releases the selection. Returns 0, or -1 when it holds no result.
-int SQL_CloseBookings(StatementHandle& selection);
+struct KeyForm {
+  KeyReading reading = kKeyAsText;
+  std::string charset;  // kKeyAsBytes: the column's character set, e.g. "utf8mb4"
+};
 
 // How the run's markings find their rows; read once per run.
 struct MarkingForm {
   // The key comparisons are joined by closed ranges on BewDtm and BewUhr that
   // they imply, so that the row-key index answers the marking.
   bool date_ranges = false;
+  KeyForm keys[kRowKeyCount];  // BewIDN, BewSto, BewLfn; the dates are always text
 };
 
-// Asks the server whether BewDtm and BewUhr are both DATE, DATETIME or
-// TIMESTAMP columns (from the column types of a query that reads no row) and
-// sets form.date_ranges accordingly. Returns 0, or SQL_Execute's status with
-// form.date_ranges false. Like every statement on the table it begins the
-// transaction, so set the transaction's isolation level before calling it.
+// Selects every booking not yet transferred, in the order of BewIDN, BewDtm,
+// BewUhr, BewLfn, and stores it whole in selection; a key that form does not
+// read as text comes once more after the seventeen columns, in its reading.
+// Returns SQL_Execute's status.
+int SQL_SelectBookings(DbConnection& db, StatementHandle& selection,
+                       const MarkingForm& form = MarkingForm());
+
+// Fetches the next booking of selection into record: every field set, a NULL
+// column as the empty text, trailing blanks and tabs removed from all fields
+// but BewDtm and BewUhr; record.keys get the row keys as sent, in the reading
+// the selection asked for. Returns 0, 1032 after the last booking, or -1.
+int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord& record);
+
+// Releases the selection. Returns 0, or -1 when it holds no result.
+int SQL_CloseBookings(StatementHandle& selection);
+
+// Asks the server for the key columns' types (from a query that reads no row)
+// and character sets (information_schema): form.date_ranges when BewDtm and
+// BewUhr are both DATE or DATETIME columns (not TIMESTAMP: in the autumn an
+// hour of local time comes twice, so a range of it names one instant of two);
+// BewIDN, BewSto and BewLfn read as bytes when their character set is neither
+// latin1 nor binary, as doubles when they are FLOAT or DOUBLE. Returns 0, or
+// the failed query's status with the rest left as text without ranges. Like
+// every statement on the table it begins the transaction, so set the
+// transaction's isolation level before calling it.
 int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form);
 
 // Formats the marking of the row of record.keys (BewUkz = 4, BewUdt = now)
-// into statement, each key escaped for the connection. With form.date_ranges,
+// into statement, each key escaped for the connection; a key read as bytes is
+// compared as a literal in its column's character set (_utf8mb4 X'...'), so
+// under the column's own collation. With form.date_ranges,
 // and when both date keys are real calendar times, the comparisons are joined
 // by BewDtm BETWEEN that day's first and last microsecond and BewUhr BETWEEN
 // that second's first and last microsecond. Returns false when
@@ -64,11 +88,12 @@ int SQL_DeleteTransferred(DbConnection& db);
 // on a read-only server, ...).
 int SQL_ProbeMarking(DbConnection& db);
 
-// Asks whether the booking with the row keys booking (as they were marked)
-// is still pending: pending becomes 1 when a row with those keys is not
-// marked transferred, 0 when every such row is marked or none is left.
-// Returns 0, or the status of the failed query.
-int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending);
+// Asks whether the booking with the row keys booking (as they were read and
+// marked in form) is still pending: pending becomes 1 when a row with those
+// keys is not marked transferred, 0 when every such row is marked or none is
+// left. Returns 0, or the status of the failed query.
+int SQL_IsBookingPending(DbConnection& db, const MarkingForm& form, const RowKey booking[],
+                         int& pending);
 
 // Counts the pending bookings into count, a consistent read that neither
 // takes nor waits for row locks. Returns SQL_QueryValue's status.

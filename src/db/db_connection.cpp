@@ -36,8 +36,10 @@ int SQL_Connect(DbConnection& db, const std::string& user, const std::string& pa
   mysql_options(db.mysql, MYSQL_SET_CHARSET_NAME, "latin1");
   // Without a host the client library picks its default: the local server.
   const char* host_name = host.empty() ? nullptr : host.c_str();
+  // An UPDATE counts the rows it found, also those it left as they were, so
+  // that a marking tells whether it found its booking at all.
   if (mysql_real_connect(db.mysql, host_name, user.c_str(), password.c_str(), database.c_str(), 0,
-                         nullptr, 0) == nullptr) {
+                         nullptr, CLIENT_FOUND_ROWS) == nullptr) {
     RecordFailure(db);
     SQL_Close(db);
     return db.last_errno;

@@ -29,7 +29,8 @@ struct StatementHandle {
 
 // Connects with the connection character set latin1 (Windows-1252), port 0
 // and no socket (the client library's defaults; an empty host is its default
-// host), then switches automatic commits off. Returns 0 or the client
+// host), counting found rather than changed rows (CLIENT_FOUND_ROWS), then
+// switches automatic commits off. Returns 0 or the client
 // library's error number, with number and text recorded in db.
 int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
                 const std::string& host, const std::string& database);

@@ -7,7 +7,7 @@
 
 struct BatchMarks {
   std::vector<int> statuses;             // 0, or the error number the marking failed with
-  std::vector<unsigned long long> rows;  // rows each marking changed
+  std::vector<unsigned long long> rows;  // rows each marking found (CLIENT_FOUND_ROWS)
   // The last status ends the run: it lost the run's transaction (the
   // connection is gone, or the server rolled the transaction back), or the
   // server refuses every marking (SQL_ProbeMarking); no marking after it ran.

@@ -36,11 +36,31 @@ size_t BookingsBeforeLine(const std::vector<PreparedBooking>& bookings, size_t l
   return bookings.size();
 }
 
+// A marking that ran without error but found no row has not marked its
+// booking: it counts as failed, so that its line is taken back and the
+// booking stays pending rather than go out again with every run.
+void FailUnfoundMarkings(BatchMarks& marks) {
+  for (size_t i = 0; i < marks.statuses.size() && i < marks.rows.size(); ++i) {
+    if (marks.statuses[i] == 0 && marks.rows[i] == 0) marks.statuses[i] = kMarkFoundNoRow;
+  }
+}
+
+// Reports a booking whose marking found no row, the first time in the run.
+void ReportUnfound(ExportContext& context, const PreparedBooking& booking,
+                   std::vector<const std::string*>& protocol_lines) {
+  const auto reported = context.unfound.insert(booking.unfound_line);
+  if (!reported.second) return;
+  protocol_lines.push_back(&*reported.first);
+  if (context.console != nullptr) WriteConsole(context.console, booking.unfound_line + "\n");
+}
+
 // Counts and prints what one booking leaves on the console once its marking
 // is known; its protocol line is collected in protocol_lines.
 void ReportBooking(ExportContext& context, const PreparedBooking& booking, int status,
                    std::vector<const std::string*>& protocol_lines) {
-  if (status == 0) {
+  if (status == kMarkFoundNoRow) {
+    ReportUnfound(context, booking, protocol_lines);
+  } else if (status == 0) {
     if (booking.line.empty()) return;
     ++context.exported_count;
     protocol_lines.push_back(&booking.protocol_line);
@@ -64,6 +84,7 @@ int ExportBatch(ExportContext& context, std::vector<PreparedBooking>& batch) {
   BatchMarks marks;
   if (handled > 0 && context.mark != nullptr) {
     context.mark(batch, handled, marks, context.mark_context);
+    FailUnfoundMarkings(marks);
   } else {
     marks.statuses.assign(handled, 0);
     marks.rows.assign(handled, 0);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct ExportContext {
   // The last booking whose marking changed a row, to recognise the run by.
   bool has_marked = false;
   RowKey marked[kRowKeyCount];
+  // The bookings whose markings found no row, reported once per run.
+  std::set<std::string> unfound;
 };
 
 // ExportBatch's status when a transfer line could not be written; it is also
@@ -48,10 +51,16 @@ constexpr int kTransactionLost = 2;
 // could not be written.
 constexpr int kTransferOutOfStep = 3;
 
+// The status of a marking that ran but found no row: its booking is not
+// marked, and is handled like a booking whose marking failed.
+constexpr int kMarkFoundNoRow = -2;
+
 // Exports a batch of prepared bookings as if one at a time: appends their
 // transfer lines, has them marked, takes back the line of a booking whose
-// marking failed, then counts, logs and prints each booking in order ("/D":
-// "\nFehler 'SQL_MarkTranfer: %d\n" for a failed marking). Returns 0;
+// marking failed or found no row, then counts, logs and prints each booking
+// in order ("/D": "\nFehler 'SQL_MarkTranfer: %d\n" for a failed marking; a
+// marking that found no row is logged and printed with its unfound_line, once
+// per run and booking). Returns 0;
 // kTransferWriteFailed when a line could not be written (the bookings from it
 // on are not handled); kTransactionLost when a marking lost the transaction
 // (logged with the server's number and text; the bookings after it are not

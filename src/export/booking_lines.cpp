@@ -90,6 +90,12 @@ std::string FormatConsoleLine(const BookingRecord& record) {
          LogField(TransferDate(record) + " " + TransferTime(record)) + "  uebergeben\n";
 }
 
+std::string FormatUnfoundLine(const BookingRecord& record) {
+  return LogField("Buchung nicht wiederzufinden: BewIDN " + record.BewIDN + ", BewSto " +
+                  record.BewSto + ", " + TransferDate(record) + " " + TransferTime(record) +
+                  ", BewLfn " + record.BewLfn);
+}
+
 void PrepareBooking(BookingRecord& record, PreparedBooking& booking) {
   MapBookingCode(record);
   booking.line.clear();
@@ -101,4 +107,5 @@ void PrepareBooking(BookingRecord& record, PreparedBooking& booking) {
     booking.console_line = FormatConsoleLine(record);
   }
   for (int key = 0; key < kRowKeyCount; ++key) booking.keys[key] = record.keys[key];
+  booking.unfound_line = FormatUnfoundLine(record);
 }

@@ -14,6 +14,7 @@ struct PreparedBooking {
   std::string console_line;    // accepted bookings only, with its line end
   std::string mark_statement;  // how the run marks it; empty when it cannot
   RowKey keys[kRowKeyCount];   // the row keys as fetched
+  std::string unfound_line;    // the protocol line for a marking that finds no row
 };
 
 // Rewrites record.BewEra by the upper-cased BewSrc (and BewKze, BewBer for
@@ -34,6 +35,11 @@ std::string FormatProtocolLine(const BookingRecord& record);
 // The booking's console line ("/D"), with its line end; a CR or LF inside a
 // value is written as a blank.
 std::string FormatConsoleLine(const BookingRecord& record);
+
+// The protocol line of a booking whose marking found no row: "Buchung nicht
+// wiederzufinden: BewIDN %s, BewSto %s, %s %s, BewLfn %s" with the date and
+// time of the transfer line; a CR or LF inside a value is written as a blank.
+std::string FormatUnfoundLine(const BookingRecord& record);
 
 // Maps the record's code, filters it, and formats its lines into booking.
 void PrepareBooking(BookingRecord& record, PreparedBooking& booking);

@@ -7,6 +7,7 @@
 
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
+#include "db/session_setup.h"
 #include "export/interrupted_run.h"
 #include "platform/platform.h"
 
@@ -86,6 +87,14 @@ bool CanRead(const std::string& path) {
   return readable;
 }
 
+// Sets up the session the statements are written for; a connection that
+// cannot be set up is closed and refused like a refused connection.
+int SetUpSession(RunState& state) {
+  const int status = SQL_SetUpSession(state.db);
+  if (status != 0) SQL_Close(state.db);
+  return status;
+}
+
 }  // namespace
 
 int ReadSettingsAndConnect(RunState& state) {
@@ -98,7 +107,8 @@ int ReadSettingsAndConnect(RunState& state) {
     return kExitSettingsMissing;
   }
   ReadAccount(settings, state.account);
-  const int status = SQL_ConnectAccount(state.db, state.account);
+  int status = SQL_ConnectAccount(state.db, state.account);
+  if (status == 0) status = SetUpSession(state);
   if (status != 0) {
     std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
     WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
@@ -155,16 +165,16 @@ bool ProbeTransferFile(RunState& state) {
 
 // Whether a booking is still pending, for the run record of a run that died.
 int IsPendingInDatabase(const RowKey booking[], void* context) {
+  RunState& state = *static_cast<RunState*>(context);
   int pending = 0;
-  return SQL_IsBookingPending(*static_cast<DbConnection*>(context), booking, pending) == 0 ? pending
-                                                                                           : -1;
+  return SQL_IsBookingPending(state.db, state.marking_form, booking, pending) == 0 ? pending : -1;
 }
 
 // Puts the transfer file right after a run that died, as its run record
 // tells. Returns false when it cannot be put right.
 bool PutRightInterruptedRun(RunState& state) {
   RunRecord record;
-  switch (ResolveInterruptedRun(state.transfer.path, IsPendingInDatabase, &state.db, record)) {
+  switch (ResolveInterruptedRun(state.transfer.path, IsPendingInDatabase, &state, record)) {
     case kNothingInterrupted:
       return true;
     case kInterruptedCutBack:
@@ -215,18 +225,21 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
   std::vector<std::string> statements(count);
   for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
   SQL_MarkBatch(state.db, statements, marks);
-  for (const int status : marks.statuses) {
-    if (status == 0) {
+  // A marking that found no row has not marked its booking either.
+  for (size_t i = 0; i < marks.statuses.size(); ++i) {
+    const int status = marks.statuses[i];
+    if (status == 0 && marks.rows[i] > 0) {
       ++state.report.marked;
       continue;
     }
     ++state.report.refused;
-    NoteError(state, status, status == state.db.last_errno ? state.db.last_error : "");
+    if (status != 0) {
+      NoteError(state, status, status == state.db.last_errno ? state.db.last_error : "");
+    }
   }
 }
 
-// Hands the export what it needs of the run, and reads how the markings
-// find their rows.
+// Hands the export what it needs of the run.
 void PrepareExport(RunState& state) {
   ExportContext& exporting = state.export_context;
   exporting.file = &state.transfer;
@@ -235,13 +248,12 @@ void PrepareExport(RunState& state) {
   exporting.mark = MarkBatch;
   exporting.mark_context = &state;
   exporting.exported_count = 0;
-  SQL_ReadMarkingForm(state.db, state.marking_form);
 }
 
 // Selects the pending bookings. Returns false, having said so, when the
 // server refuses the selection: then there is nothing to export.
 bool SelectBookings(RunState& state) {
-  state.status = SQL_SelectBookings(state.db, state.selection);
+  state.status = SQL_SelectBookings(state.db, state.selection, state.marking_form);
   if (state.status == 0) return true;
   WriteProtocol(state.protocol, Format("Auswahl fehlgeschlagen, Fehler: %d, %s", state.status,
                                        state.db.last_error.c_str()));
@@ -325,17 +337,17 @@ int CommitWentThrough(RunState& state) {
   // the same: the run counts as not committed.
   if (!exporting.has_marked) return 0;
   int pending = 0;
-  int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+  int status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
   if (SQL_IsClientError(status)) {
     // Ask over a new connection, once the guard is ours again: the old
     // connection holds it until the server has finished with its COMMIT.
     const unsigned long previous = mysql_thread_id(state.db.mysql);
     Disconnect(state);
-    if (SQL_ConnectAccount(state.db, state.account) != 0 ||
+    if (SQL_ConnectAccount(state.db, state.account) != 0 || SQL_SetUpSession(state.db) != 0 ||
         TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
       return -1;
     }
-    status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+    status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
   }
   if (status != 0) return -1;
   return pending == 0 ? 1 : 0;
@@ -369,6 +381,8 @@ RunEnd TransferPending(RunState& state) {
   UseReadCommitted(state);
   WriteServerTime(state);
   if (!ProbeTransferFile(state)) return {kExitTransferFile, kNoLines, false};
+  // How the markings find their rows; the keys of a run record are compared so too.
+  SQL_ReadMarkingForm(state.db, state.marking_form);
   if (!PutRightInterruptedRun(state)) return {kExitTransferFile};
   if (!BeginTransfer(state)) return {kExitTransferFile};
 

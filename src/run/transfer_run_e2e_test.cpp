@@ -20,6 +20,16 @@
 
 namespace {
 
+// A kind of data a real site can have: how the table (and the server) is
+// made before the bookings go in, and the five keys of each booking.
+struct DataKind {
+  const char* name;
+  std::vector<std::string> setup;         // run as root; global settings are put back afterwards
+  std::vector<std::string> keys;          // BewIDN, BewSto, BewDtm, BewUhr, BewLfn as SQL values
+  const char* line = ",DTA,M\374ller\n";  // a text the transfer file must hold
+  int pending = 0;                        // bookings no marking finds: they stay pending
+};
+
 class TransferRunTest : public RunTreeTest {
  protected:
   // Adds a booking; values in the order of the transfer line's fields, with
@@ -48,6 +58,43 @@ class TransferRunTest : public RunTreeTest {
   // The value of key in the status file beside BEWDATA.dat.
   std::string Status(const std::string& key) {
     return ReadStatusValue(cwd_ + "/Halvorn_MySQL.status", key);
+  }
+
+  // One kind of data through two runs: its bookings (code 201 of DTA, BewTID
+  // T0, T1, ...) into a fresh table made as kind.setup says (global settings
+  // are put back), two runs, then the rule: every marked booking has exactly
+  // one line, no pending booking has one, and kind.pending stay pending.
+  void ExpectEachOnceAfterTwoRuns(const DataKind& kind) {
+    SCOPED_TRACE(kind.name);
+    RecreateTable();
+    const Rows globals = Query("SELECT @@sql_mode, @@time_zone, @@init_connect");
+    for (const std::string& sql : kind.setup) Exec(sql);
+    for (size_t i = 0; i < kind.keys.size(); ++i) {
+      AddBooking(kind.keys[i] + ",'T" + std::to_string(i) +
+                 "','L1','K','','','','','201','','','DTA','M\374ller',NULL,NOW()");
+    }
+    ASSERT_TRUE(WriteFileBytes(transfer_, "") && WriteFileBytes(log_, ""));
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(Run({settings_}).exit_status, 1);
+    Exec("SET GLOBAL sql_mode = '" + globals[0][0] + "', GLOBAL time_zone = '" + globals[0][1] +
+         "', GLOBAL init_connect = '" + globals[0][2] + "'");
+    const std::string file = Transfer();
+    size_t marked = 0;
+    for (const auto& row :
+         Query("SELECT CONCAT(',', BewTID, ','), BewUkz <=> 4 FROM KVSYSTEM.KVS321BEW")) {
+      marked += row[1] == "1";
+      EXPECT_EQ(Count(file, row[0]), row[1] == "1" ? 1u : 0u) << row[0];
+    }
+    EXPECT_EQ(Count(file, "\n"), marked);
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW")[0][0],
+              std::to_string(marked + kind.pending));
+    EXPECT_NE(file.find(kind.line), std::string::npos) << file;
+  }
+
+  static size_t Count(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++count;
+    return count;
   }
 
   Rows Marks() {
@@ -593,6 +640,97 @@ TEST_F(TransferRunTest, StatusFileReportsEveryRun) {
     EXPECT_EQ(Status("last_committed"), last_committed);
     EXPECT_FALSE(FileExists(cwd_ + "/Halvorn_MySQL.status.neu"));
   }
+}
+
+
+// The five keys of a booking at 2026-12-08 07:58:13.
+std::string Keys(const std::string& idn, const std::string& sto, const std::string& lfn) {
+  return idn + "," + sto + ",'2026-12-08','2026-12-08 07:58:13'," + lfn;
+}
+
+// Keys that the latin1 connection cannot carry, in columns of other
+// character sets, and FLOAT numbers, whose text is rounded: each marking
+// finds the row it read. The line has "?" for what Windows-1252 lacks.
+TEST_F(TransferRunTest, MarkingFindsTheRowItReadWhateverTheKey) {
+  const std::vector<std::string> keys = {Keys("'1'", "_utf8mb4'\u0141\u00f3d\u017a'", "'1'"),
+                                         Keys("'1'", "'?\363d?'", "'1'"),
+                                         Keys("_utf8mb4'\u0412\u043b\u0430\u0434'", "'S'", "'1'"),
+                                         Keys("_utf8mb4'\u738b'", "'S'", "_utf8mb4'\U0001F600'"),
+                                         Keys("_utf8mb4'e\u0301'", "'S'", "'2'"),
+                                         Keys("'e'", "'S '", "'2'")};
+  for (std::string collation : {"utf8mb4_general_ci", "utf8mb4_nopad_bin", "utf16_unicode_ci"}) {
+    const std::string as =
+        " CHARACTER SET " + collation.substr(0, collation.find('_')) + " COLLATE " + collation;
+    ExpectEachOnceAfterTwoRuns(
+        {collation.c_str(),
+         {"ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewIDN VARCHAR(50)" + as +
+          ", MODIFY BewSto VARCHAR(8)" + as + ", MODIFY BewLfn VARCHAR(3)" + as},
+         keys,
+         "1,?\363d?,20261208,075813,1,T0,"});
+  }
+  ExpectEachOnceAfterTwoRuns({"FLOAT",
+                              {"ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewLfn FLOAT"},
+                              {Keys("'1'", "'S'", "0.1"), Keys("'1'", "'S'", "0.1234567"),
+                               Keys("'1'", "'S'", "123456789"), Keys("'1'", "'S'", "1e-7")},
+                              ",075813,0.1,T0,"});
+}
+
+// TIMESTAMP time stamps in Europe/Berlin: the two bookings of the repeated
+// autumn hour (given in UTC) both have the local time 02:30, among enough
+// bookings of the same badge and location that the index is used. A range
+// on the index would name one of the two instants.
+TEST_F(TransferRunTest, NoRangeOnATimestamp) {
+  for (std::string uhr : {"TIMESTAMP NULL DEFAULT NULL", "TIMESTAMP(6) NULL DEFAULT NULL"}) {
+    ExpectEachOnceAfterTwoRuns(
+        {uhr.c_str(),
+         {"SET SESSION time_zone = '+00:00'", "SET GLOBAL time_zone = 'Europe/Berlin'",
+          "ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewUhr " + uhr,
+          "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewTID, BewEra, "
+          "BewSrc) SELECT 'A', 'S', '2025-10-25', TIMESTAMP('2025-10-25 08:00:00') + INTERVAL seq "
+          "MINUTE, '1', CONCAT('F', seq), '201', 'DTA' FROM KVSYSTEM.seq_1_to_60"},
+         {"'A','S','2025-10-26','2025-10-26 00:30:00','1'",
+          "'A','S','2025-10-26','2025-10-26 01:30:00','1'",
+          "'A','S','2025-03-30','2025-03-30 00:59:59','1'"},
+         "A,S,20251026,023000,1,T1,"});
+  }
+}
+
+// The server's sql_mode and character set as sites have them: the run sets
+// up the session its statements are written for. A connection made utf8mb4
+// after connecting stands for a server started with
+// --skip-character-set-client-handshake and a utf8mb4 default.
+TEST_F(TransferRunTest, SessionAsTheStatementsNeedIt) {
+  const DataKind kinds[] = {
+      {"texts that are no dates, strict",
+       {"ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewDtm VARCHAR(20), MODIFY BewUhr VARCHAR(20)",
+        "SET GLOBAL sql_mode = 'STRICT_TRANS_TABLES'"},
+       {"'A','S','08.12.2026','08.12.2026 07:58','1'", "'A','S','abc','abc','2'",
+        "'A','S','','','3'", Keys("'A'", "'S'", "'4'")},
+       "A,S,20261208,075813,4,T3,"},
+      {"empty keys, EMPTY_STRING_IS_NULL",
+       {"SET GLOBAL sql_mode = 'EMPTY_STRING_IS_NULL'"},
+       {Keys("''", "'S'", "'1'"), Keys("'A'", "''", "'1'"), Keys("'A'", "'S'", "''")},
+       ",S,20261208,075813,1,T0,"},
+      {"utf8mb4 after connecting",
+       {"SET GLOBAL init_connect = 'SET NAMES utf8mb4'"},
+       {Keys("'A'", "'S'", "'1'")}}};
+  for (const DataKind& kind : kinds) ExpectEachOnceAfterTwoRuns(kind);
+}
+
+// A key that no marking finds (a BIT, whose text compares as a number): the
+// booking gets no line, stays pending and is reported once per run, twins
+// too; the booking beside it goes out once.
+TEST_F(TransferRunTest, BookingNoMarkingFindsStaysPendingAndIsReported) {
+  ExpectEachOnceAfterTwoRuns({"BIT",
+                              {"ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewLfn BIT(8)"},
+                              {Keys("'A'", "'S'", "b'01000001'"), Keys("'A'", "'S'", "b'01000001'"),
+                               Keys("'B'", "'S'", "NULL")},
+                              "B,S,20261208,075813,,T2,",
+                              2});
+  const std::string unfound =
+      "\r\nBuchung nicht wiederzufinden: BewIDN A, BewSto S, 20261208 075813, BewLfn A\r\n";
+  EXPECT_EQ(Count(Log(), unfound), 2u);
+  EXPECT_EQ(Count(Log(), unfound + "\r\nAnzahl \374bergebener Buchungen : 0\r\n"), 1u);
 }
 
 }  // namespace

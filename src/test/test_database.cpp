@@ -69,6 +69,10 @@ void DatabaseTest::SetUp() {
       mysql_real_connect(admin_, host, "root", "", nullptr, port, socket, CLIENT_MULTI_STATEMENTS),
       nullptr)
       << "cannot reach the test server at " << where << ": " << mysql_error(admin_);
+  RecreateTable();
+}
+
+void DatabaseTest::RecreateTable() {
   Exec("DROP TABLE IF EXISTS KVSYSTEM.KVS321BEW");
   Exec(SchemaSql());
 }

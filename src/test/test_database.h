@@ -42,6 +42,8 @@ class DatabaseTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Drops KVSYSTEM.KVS321BEW and creates it empty again.
+  void RecreateTable();
   // Runs sql; the test fails when the server refuses it.
   void Exec(const std::string& sql);
   // Runs a query and returns its rows.

@@ -7,6 +7,7 @@
 #include "config/account.h"
 #include "db/booking_statements.h"
 #include "db/db_connection.h"
+#include "db/session_setup.h"
 
 namespace {
 
@@ -133,6 +134,10 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
     return Result(report, false);
   }
   report += std::string("Verbindung  : hergestellt, ") + mysql_get_host_info(db.mysql) + "\n";
+  // The session as a run sets it up; a connection that stays other than
+  // latin1 is refused by a run.
+  const bool session = SQL_SetUpSession(db) == 0;
+  const std::string session_failure = Failure(db);
 
   // Nothing of this check may change the database.
   StatementHandle read_only;
@@ -144,8 +149,12 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
     report += "Server      : " + rows[0][0] + "\n";
     report += "Zeichensatz : " + rows[0][1] + "\n";
   }
+  if (!session) {
+    report += "FEHLER: die Verbindung laesst sich nicht wie bei einem Lauf einrichten, " +
+              session_failure + "\n";
+  }
   const bool table = CheckTable(db, report);
   const bool privileges = CheckPrivileges(db, report);
   SQL_Close(db);
-  return Result(report, table && privileges);
+  return Result(report, session && table && privileges);
 }

@@ -59,6 +59,11 @@ TEST_F(ConnectionCheckTest, UsableAccountOverSocketAndTcp) {
   // The port comes from the client library's environment, as for a run.
   ExpectCheck(TestDbUser(), TestDbPassword(), "127.0.0.1", kConnectionUsable,
               {"Verbindung  : hergestellt, 127.0.0.1 via TCP/IP\n", "-FEHLER"});
+  // A server that makes every connection utf8mb4: set up as by a run, latin1.
+  Exec("SET GLOBAL init_connect = 'SET NAMES utf8mb4'");
+  ExpectCheck(TestDbUser(), TestDbPassword(), "localhost", kConnectionUsable,
+              {"Zeichensatz : latin1\n", "-FEHLER"});
+  Exec("SET GLOBAL init_connect = ''");
 }
 
 TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
