@@ -24,5 +24,9 @@ void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
 // not found) or more (rows that share one booking's keys, which could stand
 // in for a row not found), the batch's statements run one booking at a time.
 // When it lost the transaction, the first booking gets its status.
+// Equal counts could still hide a booking not found behind another's extra
+// row, but only when a fetched row lost its keys after the selection: a
+// listed booking's keys are texts the connection carries as they are and
+// calendar dates, so its own row always compares equal to its tuple.
 void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& statements,
                          const std::vector<std::string>& key_tuples, BatchMarks& marks);
