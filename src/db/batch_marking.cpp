@@ -91,3 +91,52 @@ void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
     next = RunRoundTrip(db, statements, next, end, marks);
   }
 }
+
+void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& statements,
+                         const std::vector<std::string>& key_tuples, BatchMarks& marks) {
+  marks = BatchMarks();
+  std::string listed = kMarkByKeysPrefix;
+  size_t tuples = 0;
+  for (size_t i = 0; i < statements.size() && i < key_tuples.size(); ++i) {
+    if (key_tuples[i].empty()) continue;
+    if (tuples++ > 0) listed += ", ";
+    listed += key_tuples[i];
+  }
+  listed += ')';
+  // by_list[i]: booking i is marked by the statement with the list.
+  std::vector<bool> by_list(statements.size(), false);
+  if (tuples > 0 && db.mysql != nullptr) {
+    if (mysql_real_query(db.mysql, listed.data(), listed.size()) != 0) {
+      const int status = static_cast<int>(mysql_errno(db.mysql));
+      if (SQL_TransactionIntact(db, status) == 0) {
+        RecordFailure(db, status, marks);
+        return;
+      }
+    } else if (mysql_affected_rows(db.mysql) == tuples) {
+      for (size_t i = 0; i < by_list.size() && i < key_tuples.size(); ++i) {
+        by_list[i] = !key_tuples[i].empty();
+      }
+    }
+  }
+  std::vector<std::string> alone;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    if (!by_list[i]) alone.push_back(statements[i]);
+  }
+  BatchMarks alone_marks;
+  SQL_MarkBatch(db, alone, alone_marks);
+  size_t next = 0;
+  for (size_t i = 0; i < statements.size(); ++i) {
+    if (by_list[i]) {
+      marks.statuses.push_back(0);
+      marks.rows.push_back(1);
+      continue;
+    }
+    if (next >= alone_marks.statuses.size()) break;
+    marks.statuses.push_back(alone_marks.statuses[next]);
+    marks.rows.push_back(alone_marks.rows[next]);
+    ++next;
+    if (alone_marks.transaction_lost && next == alone_marks.statuses.size()) break;
+  }
+  marks.transaction_lost = alone_marks.transaction_lost;
+  marks.lost_error = alone_marks.lost_error;
+}

@@ -37,6 +37,13 @@ class BatchMarkingTest : public ConnectedDatabaseTest {
     return rows.empty() ? "?" : rows[0][0];
   }
 
+  // A value read on the program's own connection, inside its transaction.
+  std::string OwnValue(const std::string& sql) {
+    std::string value = "?";
+    EXPECT_EQ(SQL_QueryValue(db_, sql, value), 0) << db_.last_error;
+    return value;
+  }
+
   BatchMarks marks_;
 };
 
@@ -164,6 +171,69 @@ TEST_F(BatchMarkingTest, RefusalOfEveryMarkingEndsTheBatch) {
   }
   Exec("DROP USER IF EXISTS 'halvorn_limited'@'%', 'halvorn_limited'@'localhost'");
   EXPECT_EQ(Marked(), "");
+}
+
+// The batch's list of keys gives each booking the status and the found rows
+// (none or some) that its own statement gives it, and the table the same
+// marks: when every booking's row is found one UPDATE does it all; a refused
+// row in the middle, a booking not found and a transferred twin that the list
+// would count for it each send the batch one booking at a time.
+TEST_F(BatchMarkingTest, ListOfKeysMarksLikeEachBookingAlone) {
+  Exec(
+      "UPDATE KVSYSTEM.KVS321BEW SET BewSto = 'S', BewDtm = '2024-01-05', "
+      "BewUhr = '2024-01-05 08:00:00'");
+  struct Case {
+    const char* ids;      // the bookings of the batch; Z has no row
+    const char* refused;  // the booking a trigger refuses, or ""
+    bool twin;            // C has a transferred twin
+    int updates;          // UPDATE statements the list form sends
+  };
+  const Case cases[] = {
+      // The refusal adds the marking of no row that tells it is C's own.
+      {"ABCDE", "", false, 1}, {"ABCDE", "C", false, 7}, {"ABZDE", "", false, 6},
+      {"ABCDE", "", true, 6},  {"E", "", false, 1},
+  };
+  const char kMarkedRows[] = "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz = 4";
+  const char kUpdates[] =
+      "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = "
+      "'COM_UPDATE'";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.ids) + " refused " + c.refused + (c.twin ? " twin" : ""));
+    if (c.twin) {
+      Exec(
+          "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewUkz) "
+          "VALUES ('C', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', 4)");
+    }
+    if (*c.refused != '\0') {
+      Exec(std::string("CREATE TRIGGER KVSYSTEM.KVS321BEW_REFUSE BEFORE UPDATE ON "
+                       "KVSYSTEM.KVS321BEW FOR EACH ROW IF NEW.BewIDN = '") +
+           c.refused + "' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+    }
+    std::vector<std::string> statements, tuples;
+    for (const char* id = c.ids; *id != '\0'; ++id) {
+      statements.push_back(Mark(std::string(1, *id)) + " AND BewSto = 'S'");
+      tuples.push_back(std::string("('") + *id +
+                       "', 'S', DATE'2024-01-05', TIMESTAMP'2024-01-05 08:00:00', '1')");
+    }
+    BatchMarks alone;
+    SQL_MarkBatch(db_, statements, alone);
+    const std::string alone_marked = OwnValue(kMarkedRows);
+    ASSERT_EQ(mysql_query(db_.mysql, "ROLLBACK"), 0);
+    const std::string before = OwnValue(kUpdates);
+    SQL_MarkBatchByKeys(db_, statements, tuples, marks_);
+    const std::string after = OwnValue(kUpdates);
+    EXPECT_FALSE(marks_.transaction_lost);
+    EXPECT_EQ(marks_.statuses, alone.statuses);
+    ASSERT_EQ(marks_.rows.size(), alone.rows.size());
+    for (size_t i = 0; i < alone.rows.size(); ++i) {
+      EXPECT_EQ(marks_.rows[i] > 0, alone.rows[i] > 0) << i;
+    }
+    EXPECT_EQ(OwnValue(kMarkedRows), alone_marked);
+    ASSERT_EQ(mysql_query(db_.mysql, "ROLLBACK"), 0);
+    EXPECT_EQ(std::stoi(after) - std::stoi(before), c.updates);
+    Exec("DROP TRIGGER IF EXISTS KVSYSTEM.KVS321BEW_REFUSE");
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewUkz = 4");
+  }
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <cstring>
 
 const char kPendingCondition[] = "(BewUkz != 4  OR  BewUkz IS NULL)";
+const char kMarkByKeysPrefix[] =
+    "UPDATE  KVSYSTEM.KVS321BEW  SET  BewUkz = 4,  BewUdt = sysdate()  WHERE  (BewIDN, BewSto, "
+    "BewDtm, BewUhr, BewLfn) IN (";
 
 namespace {
 
@@ -101,6 +104,14 @@ bool AppendQuoted(MYSQL* mysql, const std::string& value, std::string& statement
 // DATE and DATETIME, with or without fractional seconds.
 bool IsDateKeyType(enum_field_types type) {
   return type == MYSQL_TYPE_DATE || type == MYSQL_TYPE_NEWDATE || type == MYSQL_TYPE_DATETIME;
+}
+
+// True for the text columns whose comparison with a text is the same in a
+// list of tuples as alone: CHAR and VARCHAR (binary or not), no ENUM or SET.
+bool IsTextKeyField(const MYSQL_FIELD& field) {
+  if ((field.flags & (ENUM_FLAG | SET_FLAG)) != 0) return false;
+  return field.type == MYSQL_TYPE_VARCHAR || field.type == MYSQL_TYPE_VAR_STRING ||
+         field.type == MYSQL_TYPE_STRING;
 }
 
 // The key of the column name (column names have no letter case), or kRowKeyCount.
@@ -257,17 +268,32 @@ int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form) {
   if (executed != 0) return executed;
   if (query.result != nullptr && mysql_num_fields(query.result) == kRowKeyCount) {
     enum_field_types types[kRowKeyCount];
+    bool text_keys = true;
     for (int key = 0; key < kRowKeyCount; ++key) {
-      types[key] = mysql_fetch_field_direct(query.result, key)->type;
+      const MYSQL_FIELD& field = *mysql_fetch_field_direct(query.result, key);
+      types[key] = field.type;
+      if (key != kKeyBewDtm && key != kKeyBewUhr && !IsTextKeyField(field)) text_keys = false;
       if (key != kKeyBewDtm && key != kKeyBewUhr &&
           (types[key] == MYSQL_TYPE_FLOAT || types[key] == MYSQL_TYPE_DOUBLE)) {
         form.keys[key].reading = kKeyAsDouble;
       }
     }
     form.date_ranges = IsDateKeyType(types[kKeyBewDtm]) && IsDateKeyType(types[kKeyBewUhr]);
+    form.key_list =
+        text_keys &&
+        (types[kKeyBewDtm] == MYSQL_TYPE_DATE || types[kKeyBewDtm] == MYSQL_TYPE_NEWDATE) &&
+        types[kKeyBewUhr] == MYSQL_TYPE_DATETIME &&
+        mysql_fetch_field_direct(query.result, kKeyBewUhr)->decimals == 0;
   }
   SQL_FreeResult(query);
-  return ReadKeyCharsets(db, form);
+  const int status = ReadKeyCharsets(db, form);
+  // A key read as bytes is compared as a literal of its own character set;
+  // such a run marks one booking at a time.
+  for (const KeyForm& key : form.keys) {
+    if (key.reading != kKeyAsText) form.key_list = false;
+  }
+  if (status != 0) form.key_list = false;
+  return status;
 }
 
 int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
@@ -337,6 +363,37 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRec
       IsCalendarTime(record.keys[kKeyBewUhr])) {
     AppendDateRanges(record, statement);
   }
+  return true;
+}
+
+bool FormatKeyTuple(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
+                    std::string& tuple) {
+  tuple.clear();
+  if (mysql == nullptr) return false;
+  if (!form.key_list) return true;
+  for (const RowKey& key : record.keys) {
+    if (key.is_null) return true;
+  }
+  const RowKey& day = record.keys[kKeyBewDtm];
+  const RowKey& stamp = record.keys[kKeyBewUhr];
+  if (!IsCalendarTime(day) || !IsCalendarTime(stamp) || day.text.compare(8, 6, "000000") != 0) {
+    return true;
+  }
+  std::string text = "(";
+  for (int key : {kKeyBewIDN, kKeyBewSto}) {
+    if (!AppendQuoted(mysql, record.keys[key].text, text)) return false;
+    text += ", ";
+  }
+  text += "DATE'";
+  AppendDate(day.text, text);
+  text += "', TIMESTAMP'";
+  AppendDate(stamp.text, text);
+  text += ' ';
+  AppendClock(stamp.text, text);
+  text += "', ";
+  if (!AppendQuoted(mysql, record.keys[kKeyBewLfn].text, text)) return false;
+  text += ')';
+  tuple.swap(text);
   return true;
 }
 

@@ -35,6 +35,11 @@ struct MarkingForm {
   // The key comparisons are joined by closed ranges on BewDtm and BewUhr that
   // they imply, so that the row-key index answers the marking.
   bool date_ranges = false;
+  // The bookings of a batch may be marked by one statement with a list of
+  // their keys: BewDtm is a DATE, BewUhr a DATETIME without fractions of a
+  // second and BewIDN, BewSto, BewLfn are texts read as text, so that equality
+  // with typed values finds the rows that the comparisons of the texts find.
+  bool key_list = false;
   KeyForm keys[kRowKeyCount];  // BewIDN, BewSto, BewLfn; the dates are always text
 };
 
@@ -75,6 +80,20 @@ int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form);
 // there is no connection or the client library cannot escape a key.
 bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
                          std::string& statement);
+
+// The start of the marking of a batch by its keys, followed by
+// "(BewIDN, BewSto, BewDtm, BewUhr, BewLfn) IN (" and the key tuples.
+extern const char kMarkByKeysPrefix[];
+
+// Formats the keys of record as a tuple of that list into tuple: the texts
+// escaped for the connection, the dates as typed values,
+// ('A', 'S', DATE'2024-01-05', TIMESTAMP'2024-01-05 08:00:00', '1'). With
+// form.key_list and when no key is NULL and both date keys are real calendar
+// times; else tuple is left empty and the booking is marked by its own
+// statement. Returns false when there is no connection or the client library
+// cannot escape a key.
+bool FormatKeyTuple(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
+                    std::string& tuple);
 
 // Deletes transferred bookings whose BewDat lies more than three months back.
 // Returns SQL_Execute's status.

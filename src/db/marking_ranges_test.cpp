@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "db/batch_marking.h"
 #include "db/booking_statements.h"
 #include "test/test_database.h"
 
@@ -45,24 +46,39 @@ class MarkingRangesTest : public ConnectedDatabaseTest,
     RunOnProgramConnection(set);
   }
 
-  // Marks every pending booking, each marking alone in a transaction that is
-  // rolled back afterwards, and returns per booking "BewTID>" and the BewTIDs
-  // of the rows its marking marked, sorted. ranged counts the markings sent
-  // with date ranges.
-  std::vector<std::string> MarkEachAlone(const MarkingForm& form, int& ranged) {
+  // The pending bookings, in the order of the selection.
+  std::vector<BookingRecord> PendingBookings() {
     std::vector<BookingRecord> bookings;
     EXPECT_EQ(SQL_SelectBookings(db_, handle_), 0) << db_.last_error;
     BookingRecord record;
     while (SQL_FetchBooking(db_, handle_, record) == 0) bookings.push_back(record);
     SQL_CloseBookings(handle_);
+    return bookings;
+  }
 
+  // Marks every pending booking, each marking alone in a transaction that is
+  // rolled back afterwards, and returns per booking "BewTID>" and the BewTIDs
+  // of the rows its marking marked, sorted. ranged counts the markings sent
+  // with date ranges; with by_list a booking that has a key tuple is marked
+  // by the list of that one tuple, and listed counts those.
+  std::vector<std::string> MarkEachAlone(const MarkingForm& form, int& ranged, bool by_list = false,
+                                         int* listed = nullptr) {
     std::vector<std::string> markings;
     ranged = 0;
-    for (BookingRecord& booking : bookings) {
-      std::string statement;
+    for (BookingRecord& booking : PendingBookings()) {
+      std::string statement, tuple;
       EXPECT_TRUE(FormatMarkStatement(db_.mysql, form, booking, statement));
+      EXPECT_TRUE(FormatKeyTuple(db_.mysql, form, booking, tuple));
       if (statement.find(" BETWEEN ") != std::string::npos) ++ranged;
-      EXPECT_EQ(MarkBooking(form, booking), 0) << db_.last_error << "\nin: " << statement;
+      if (by_list && !tuple.empty()) {
+        statement = kMarkByKeysPrefix + tuple + ")";
+        BatchMarks marks;
+        SQL_MarkBatch(db_, {statement}, marks);
+        EXPECT_EQ(marks.statuses, std::vector<int>{0}) << db_.last_error << "\nin: " << statement;
+        if (listed != nullptr) ++*listed;
+      } else {
+        EXPECT_EQ(MarkBooking(form, booking), 0) << db_.last_error << "\nin: " << statement;
+      }
       markings.push_back(booking.BewTID + ">" + MarkedRows());
       RunOnProgramConnection("ROLLBACK");
     }
@@ -70,12 +86,36 @@ class MarkingRangesTest : public ConnectedDatabaseTest,
     return markings;
   }
 
+  // Marks all pending bookings as one batch of the run, by the keys' list
+  // where form allows it or else one at a time, and returns each booking's
+  // status and rows found, then the rows marked; rolled back afterwards.
+  std::string MarkAsOneBatch(const MarkingForm& form, bool by_list) {
+    std::vector<std::string> statements, tuples;
+    for (BookingRecord& booking : PendingBookings()) {
+      statements.emplace_back();
+      tuples.emplace_back();
+      EXPECT_TRUE(FormatMarkStatement(db_.mysql, form, booking, statements.back()));
+      if (by_list) {
+        EXPECT_TRUE(FormatKeyTuple(db_.mysql, form, booking, tuples.back()));
+      }
+    }
+    BatchMarks marks;
+    SQL_MarkBatchByKeys(db_, statements, tuples, marks);
+    std::string result;
+    for (size_t i = 0; i < marks.statuses.size(); ++i) {
+      result += std::to_string(marks.statuses[i]) + (marks.rows[i] > 0 ? "/found " : "/none ");
+    }
+    result += "> " + MarkedRows();
+    RunOnProgramConnection("ROLLBACK");
+    return result;
+  }
+
   // The BewTIDs of the rows marked in the program's open transaction.
   std::string MarkedRows() {
     StatementHandle query;
     query.text =
         "SELECT IFNULL(GROUP_CONCAT(BewTID ORDER BY BewTID), '') FROM KVSYSTEM.KVS321BEW "
-        "WHERE BewUkz = 4";
+        "WHERE BewUkz = 4 AND BewUdt IS NOT NULL";
     MYSQL_ROW row = nullptr;
     std::string marked = "?";
     if (SQL_Execute(db_, query) == 0 && SQL_Fetch(db_, query, row) == 0) marked = row[0];
@@ -86,15 +126,25 @@ class MarkingRangesTest : public ConnectedDatabaseTest,
   // Marks the pending bookings without and with the ranges; both must mark
   // the expected rows, and ranged_markings of them must carry ranges (none:
   // the table's form has none).
-  void ExpectSameRowsMarked(const std::vector<std::string>& expected, int ranged_markings) {
+  // Marks the pending bookings without and with the ranges, and by the list
+  // of their keys; all must mark the expected rows, ranged_markings of them
+  // must carry ranges and listed_markings take the list. Marked as one batch,
+  // the list gives every booking the status of its own marking.
+  void ExpectSameRowsMarked(const std::vector<std::string>& expected, int ranged_markings,
+                            int listed_markings = 0) {
     MarkingForm ranges;
     ASSERT_EQ(SQL_ReadMarkingForm(db_, ranges), 0) << db_.last_error;
     ASSERT_EQ(ranges.date_ranges, ranged_markings > 0);
+    EXPECT_EQ(ranges.key_list, listed_markings > 0);
     int ranged = 0;
     EXPECT_EQ(MarkEachAlone(MarkingForm(), ranged), expected) << "without ranges";
     EXPECT_EQ(ranged, 0);
     EXPECT_EQ(MarkEachAlone(ranges, ranged), expected) << "with ranges";
     EXPECT_EQ(ranged, ranged_markings);
+    int listed = 0;
+    EXPECT_EQ(MarkEachAlone(ranges, ranged, true, &listed), expected) << "by the list";
+    EXPECT_EQ(listed, listed_markings);
+    EXPECT_EQ(MarkAsOneBatch(ranges, true), MarkAsOneBatch(ranges, false));
   }
 };
 
@@ -122,7 +172,38 @@ TEST_P(MarkingRangesTest, DateAndDatetime) {
       {"feb30>feb30", "feb30b>feb30b", "first>first", "last>last", "leap>leap", "nextday>nextday",
        "nextsec>nextsec", "nulldtm>nulldtm", "nullidn>nullidn", "nulluhr>nulluhr", "quote>quote",
        "twin1>twin1,twin2", "twin2>twin1,twin2", "zero>zero", "zeroday>zeroday"},
-      9);
+      9, 8);
+}
+
+// Rows that would tell a list of typed values from the comparisons of the
+// texts: trailing blanks under PAD SPACE (BewIDN) and NO PAD (BewSto), case
+// and accent variants under a case-insensitive collation, and a twin with
+// the same five keys already transferred.
+TEST_P(MarkingRangesTest, RowsThatCompareEqualAsText) {
+  Exec("ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewSto VARCHAR(8) COLLATE latin1_swedish_nopad_ci");
+  Exec(std::string(kInsert) +
+       "('pad0', 'P', 'S', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('pad1', 'P ', 'S', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('pad2', 'P  ', 'S', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('nopad0', 'N', 'T', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('nopad1', 'N', 'T ', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('nopad2', 'N', 't', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('case0', 'abc', 'S', '2024-01-05', '2024-01-05 08:00:00', 'x'),"
+       "('case1', 'ABC', 'S', '2024-01-05', '2024-01-05 08:00:00', 'X'),"
+       "('case2', 'abc?', 'S', '2024-01-05', '2024-01-05 08:00:00', 'x'),"
+       "('case3', 'abd', 'S', '2024-01-05', '2024-01-05 08:00:00', 'x')");
+  Exec(
+      "UPDATE KVSYSTEM.KVS321BEW SET BewIDN = CONVERT(UNHEX('E16263') USING latin1) "
+      "WHERE BewTID = 'case2'");
+  Exec(
+      "INSERT INTO KVSYSTEM.KVS321BEW (BewTID, BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewUkz) "
+      "VALUES ('done', 'T', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', 4),"
+      "('pend', 'T', 'S', '2024-01-05', '2024-01-05 08:00:00', '1', NULL)");
+  ExpectSameRowsMarked(
+      {"case0>case0,case1,case2", "case1>case0,case1,case2", "case2>case0,case1,case2",
+       "case3>case3", "nopad0>nopad0,nopad2", "nopad1>nopad1", "nopad2>nopad0,nopad2",
+       "pad0>pad0,pad1,pad2", "pad1>pad0,pad1,pad2", "pad2>pad0,pad1,pad2", "pend>done,pend"},
+      11, 11);
 }
 
 // Fractional seconds in DATETIME(6): every row of one second is one booking

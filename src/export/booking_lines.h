@@ -13,6 +13,7 @@ struct PreparedBooking {
   std::string protocol_line;   // accepted bookings only, without line end
   std::string console_line;    // accepted bookings only, with its line end
   std::string mark_statement;  // how the run marks it; empty when it cannot
+  std::string key_tuple;       // its keys in the batch's list; empty when not listed
   RowKey keys[kRowKeyCount];   // the row keys as fetched
   std::string unfound_line;    // the protocol line for a marking that finds no row
 };

@@ -223,8 +223,12 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
                void* context) {
   RunState& state = *static_cast<RunState*>(context);
   std::vector<std::string> statements(count);
-  for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
-  SQL_MarkBatch(state.db, statements, marks);
+  std::vector<std::string> key_tuples(count);
+  for (size_t i = 0; i < count; ++i) {
+    statements[i] = bookings[i].mark_statement;
+    key_tuples[i] = bookings[i].key_tuple;
+  }
+  SQL_MarkBatchByKeys(state.db, statements, key_tuples, marks);
   // A marking that found no row has not marked its booking either.
   for (size_t i = 0; i < marks.statuses.size(); ++i) {
     const int status = marks.statuses[i];
@@ -278,6 +282,11 @@ int ExportPendingBookings(RunState& state) {
       if (!FormatMarkStatement(state.db.mysql, state.marking_form, state.record,
                                booking.mark_statement)) {
         booking.mark_statement.clear();
+      }
+      // A booking without its own statement is not listed either.
+      if (booking.mark_statement.empty() ||
+          !FormatKeyTuple(state.db.mysql, state.marking_form, state.record, booking.key_tuple)) {
+        booking.key_tuple.clear();
       }
     }
     if (state.status != 0 || batch.size() == kBatchSize) {
