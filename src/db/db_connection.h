@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "db/connect_options.h"
+
 // Status of SQL_Fetch when every row has been handed out.
 constexpr int kNoMoreRows = 1032;
 
@@ -16,6 +18,8 @@ struct DbConnection {
   int last_errno = 0;
   std::string last_error;         // the client library's text for last_errno
   bool multi_statements = false;  // several statements may go in one text
+  DbConnectOptions options;       // port, TLS and the caller's longest wait, for SQL_Connect
+  int read_timeout = 0;           // the read and write timeout SQL_Connect last set, seconds
 };
 
 // A statement text with its stored result and the rows handed out from it.
@@ -25,10 +29,15 @@ struct StatementHandle {
   uint32_t rows_fetched = 0;
 };
 
-// Connects with the connection character set latin1 (Windows-1252), port 0
-// and no socket (the client library's defaults; an empty host is its default
-// host), then switches automatic commits off. Returns 0 or the client
-// library's error number, with number and text recorded in db.
+// Connects with the connection character set latin1 (Windows-1252), the
+// port of db.options (0: the client library's default) and no socket (an
+// empty host is the client library's default host), TLS as db.options ask
+// (2026 when it is asked for and the server offers none), no automatic
+// reconnect, and timeouts: kConnectTimeout to connect, and for every read and
+// write ReadTimeoutFor the server's innodb_lock_wait_timeout (connecting once
+// more when the first connection's guess was too short). Then switches
+// automatic commits off. Returns 0 or the client library's error number,
+// with number and text recorded in db.
 int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
                 const std::string& host, const std::string& database);
 
