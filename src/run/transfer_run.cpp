@@ -299,6 +299,27 @@ void WriteCount(RunState& state) {
   }
 }
 
+// A settings file whose connection settings a run cannot use: reported on
+// the console and in the protocol like a missing file, before any connection.
+int RefuseConnectionSettings(RunState& state, const std::string& problem) {
+  const std::string line = "Einstellungsdatei unbrauchbar: " + problem;
+  WriteProtocol(state.protocol, line);
+  std::fprintf(state.out, "%s\n", line.c_str());
+  return kExitSettingsMissing;
+}
+
+// The connection settings as the connection takes them; a run never waits
+// longer for the server in one statement than for a dying run's guard.
+void UseConnectionSettings(RunState& state) {
+  const ConnectionSettings& settings = state.account.connection;
+  DbConnectOptions& options = state.db.options;
+  options.port = settings.port;
+  options.tls = settings.tls != kTlsOff;
+  options.tls_verify = settings.tls == kTlsVerifyIdentity;
+  options.tls_ca = settings.tls_ca;
+  options.longest_wait = kEndingRunWait;
+}
+
 }  // namespace
 
 int ReadSettingsAndConnect(RunState& state) {
@@ -312,10 +333,14 @@ int ReadSettingsAndConnect(RunState& state) {
   // An empty user name would let the client library log in as the
   // operating-system user; it is refused like a refused account.
   int status = ReadAccount(settings, account);
+  std::string problem;
   if (status == kAccountNoUser) {
     state.db.last_errno = status;
     state.db.last_error = kAccountNoUserText;
+  } else if (ReadConnectionSettings(settings, account.connection, problem) != 0) {
+    return RefuseConnectionSettings(state, problem);
   } else {
+    UseConnectionSettings(state);
     status = SQL_Connect(state.db, account.login, account.password, account.host, kDatabase);
   }
   if (status != 0) {
