@@ -26,6 +26,9 @@
 #include <vector>
 
 #include "config/blowfish.h"
+#include "db/connect_options.h"
+#include "platform/platform.h"
+#include "run/run_guard.h"
 #include "test/program.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
@@ -132,6 +135,46 @@ class CuttingRelay {
   std::thread thread_;
 };
 
+// A listener on the loopback that accepts every connection and never says a
+// word: a server that hangs before its greeting.
+class SilentListener {
+ public:
+  SilentListener() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listener_, 8) == 0 &&
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+    }
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        pollfd ready = {listener_, POLLIN, 0};
+        if (poll(&ready, 1, 50) <= 0) continue;
+        const int client = accept(listener_, nullptr, nullptr);
+        if (client >= 0) clients_.push_back(client);
+      }
+    });
+  }
+  ~SilentListener() {
+    stop_ = true;
+    thread_.join();
+    for (int client : clients_) close(client);
+    close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::vector<int> clients_;
+  std::thread thread_;
+};
+
 class TransferFaultTest : public DatabaseTest {
  protected:
   void SetUp() override {
@@ -167,10 +210,11 @@ class TransferFaultTest : public DatabaseTest {
         std::to_string(first) + "_to_" + std::to_string(first + count - 1));
   }
 
-  void WriteSettings(const std::string& host) {
+  // extra: records after the account's four.
+  void WriteSettings(const std::string& host, const std::string& extra = "") {
     ASSERT_TRUE(WriteFileBytes(
         settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", TestDbPassword()) +
-                       Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host)));
+                       Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host) + extra));
   }
 
   RunningProgram Start(std::vector<std::string> env = {}) {
@@ -540,6 +584,57 @@ TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
   EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"), (Rows{{"0"}}));
   WriteSettings("localhost");
   ExpectCleanRunMakesItExactlyOnce();
+}
+
+// A server that stops answering: frozen in the middle of the run (kill -STOP,
+// kill -CONT once the run has ended), or a listener that accepts and never
+// greets. The run ends within its bound, the read timeout (the longer of the
+// guard's wait and the server's lock wait, plus the margin) or the connect
+// timeout, with nothing of it left in the file.
+TEST_F(TransferFaultTest, ServerThatStopsAnsweringEndsTheRunInTime) {
+  const std::string data_dir =
+      Env("HALVORN_DB_SOCKET").substr(0, Env("HALVORN_DB_SOCKET").find_last_of('/'));
+  const pid_t server =
+      static_cast<pid_t>(std::atoll(ReadFileBytes(data_dir + "/mysqld.pid").c_str()));
+  ASSERT_GT(server, 0);
+  const int lock_wait = std::atoi(Query("SELECT @@innodb_lock_wait_timeout")[0][0].c_str());
+  for (bool frozen : {true, false}) {
+    SCOPED_TRACE(frozen ? "frozen server" : "silent listener");
+    if (!frozen) AddBookings(kBookings + 1, kBookings);
+    const long long base = FileSize(transfer_);
+    SilentListener listener;
+    ProgramResult run;
+    std::chrono::duration<double> took{};
+    double bound = kConnectTimeout;
+    if (frozen) {
+      bound = std::max(kEndingRunWait, lock_wait) + kReadTimeoutMargin;
+      RunningProgram program = Start();
+      ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > base + After(0.3); }));
+      Stop(program);
+      ASSERT_EQ(kill(server, SIGSTOP), 0);
+      const auto start = std::chrono::steady_clock::now();
+      Continue(program);
+      run = FinishProgram(program);
+      took = std::chrono::steady_clock::now() - start;
+      ASSERT_EQ(kill(server, SIGCONT), 0);
+      EXPECT_NE(Log().rfind("Markieren fehlgeschlagen, Fehler: 2013, "), std::string::npos);
+      EXPECT_EQ(run.exit_status, 0);
+    } else {
+      ASSERT_GT(listener.port(), 0);
+      WriteSettings("127.0.0.1", Record(5, "PORT", std::to_string(listener.port())));
+      const auto start = std::chrono::steady_clock::now();
+      run = RunProgram(Spec());
+      took = std::chrono::steady_clock::now() - start;
+      WriteSettings("localhost");
+      EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 2013\n");
+      EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(2013));
+    }
+    EXPECT_GE(took.count(), bound - 1);
+    EXPECT_LT(took.count(), bound + 10);
+    EXPECT_EQ(FileSize(transfer_), std::max(base, 0LL));
+    EXPECT_FALSE(FileExists(record_));
+    ExpectCleanRunMakesItExactlyOnce();
+  }
 }
 
 }  // namespace
