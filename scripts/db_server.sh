@@ -82,7 +82,8 @@ ENV
 
 # The TLS test server in DIR/tls: certificates made here with openssl (a test
 # authority, a server certificate it signed for localhost and 127.0.0.1, and a
-# second authority that signed nothing), require_secure_transport, listening
+# second authority that signed nothing; 127.0.0.1 also as a DNS name, the only
+# kind of name Schannel under wine matches), require_secure_transport, listening
 # on 127.0.0.1 and 127.0.0.2 (a name its certificate does not carry), with the
 # schema and the test account, and an account that is REQUIRE SSL. Appends its
 # variables to DIR/env.
@@ -105,7 +106,7 @@ start_tls_server() {
       -keyout "$dir/other-ca-key.pem" -out "$dir/other-ca.pem" 2>/dev/null
     openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout "$dir/server-key.pem" \
       -out "$dir/server.csr" 2>/dev/null
-    printf '%s\n' 'subjectAltName=DNS:localhost,IP:127.0.0.1' 'basicConstraints=CA:FALSE' \
+    printf '%s\n' 'subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1' 'basicConstraints=CA:FALSE' \
       'keyUsage=digitalSignature,keyEncipherment' 'extendedKeyUsage=serverAuth' >"$dir/server.ext"
     openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca-key.pem" \
       -CAcreateserial -days 30 -extfile "$dir/server.ext" -out "$dir/server-cert.pem" 2>/dev/null
