@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
-          mariadb-server mariadb-client time bc tzdata)
+          mariadb-server mariadb-client time bc tzdata strace)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -25,17 +25,17 @@
 #include <thread>
 #include <vector>
 
-#include "config/blowfish.h"
 #include "db/connect_options.h"
 #include "platform/platform.h"
 #include "run/run_guard.h"
-#include "test/program.h"
-#include "test/temp_dir.h"
-#include "test/test_database.h"
+#include "test/run_tree.h"
 
 namespace {
 
 constexpr int kBookings = 3000;
+
+// strace, whose fault injection fails a chosen system call of the program.
+constexpr char kStrace[] = "/usr/bin/strace";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -57,17 +57,23 @@ long long FileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
-
-// A relay on the loopback between the program and the test server that cuts
-// the first connection right after it has passed on a COMMIT: the server has
-// the COMMIT, the program loses its connection. Later connections pass.
-class CuttingRelay {
+// A relay on the loopback between the program and the test server, for
+// faults of the connection: it can cut the first connection right after it
+// has passed on a COMMIT (the server has the COMMIT, the program loses its
+// connection), close every later connection at once, and make the server
+// look as if it gave no named locks (GET_LOCK arrives as GET_LOXK, which the
+// server does not know), or accept every connection and never say a word (a
+// server that hangs before its greeting).
+class Relay {
  public:
-  CuttingRelay() {
+  struct Faults {
+    bool cut_after_commit = false;
+    bool refuse_later = false;
+    bool no_named_locks = false;
+    bool silent = false;
+  };
+
+  explicit Relay(Faults faults) : faults_(faults) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -80,7 +86,7 @@ class CuttingRelay {
     }
     thread_ = std::thread([this] { Serve(); });
   }
-  ~CuttingRelay() {
+  ~Relay() {
     stop_ = true;
     thread_.join();
     close(listener_);
@@ -91,18 +97,28 @@ class CuttingRelay {
  private:
   void Serve() {
     std::vector<std::thread> relays;
+    std::vector<int> silenced;
     while (!stop_) {
       pollfd ready = {listener_, POLLIN, 0};
       if (poll(&ready, 1, 50) <= 0) continue;
       const int client = accept(listener_, nullptr, nullptr);
       if (client < 0) continue;
+      if (faults_.silent) {
+        silenced.push_back(client);
+        continue;
+      }
       const bool first = relays.empty();
-      relays.emplace_back([this, client, first] { Relay(client, first); });
+      if (!first && faults_.refuse_later) {
+        close(client);
+        continue;
+      }
+      relays.emplace_back([this, client, first] { Pass(client, first); });
     }
     for (std::thread& relay : relays) relay.join();
+    for (int client : silenced) close(client);
   }
 
-  void Relay(int client, bool cut_after_commit) {
+  void Pass(int client, bool first) {
     const int server = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
@@ -115,10 +131,18 @@ class CuttingRelay {
         if (poll(ends, 2, 50) <= 0) continue;
         const int from = (ends[0].revents != 0) ? 0 : 1;
         const ssize_t got = read(ends[from].fd, buffer, sizeof buffer);
-        if (got <= 0 || write(ends[1 - from].fd, buffer, static_cast<size_t>(got)) != got) break;
+        if (got <= 0) break;
+        std::string bytes(buffer, static_cast<size_t>(got));
+        if (from == 0 && faults_.no_named_locks) {
+          for (size_t at = bytes.find("GET_LOCK("); at != std::string::npos;
+               at = bytes.find("GET_LOCK(", at)) {
+            bytes[at + 6] = 'X';
+          }
+        }
+        if (write(ends[1 - from].fd, bytes.data(), bytes.size()) != got) break;
         // A COM_QUERY packet of the text COMMIT: byte 4 is the command 3.
-        if (cut_after_commit && from == 0 && got == 11 && buffer[4] == 3 &&
-            std::string(buffer + 5, 6) == "COMMIT") {
+        if (first && faults_.cut_after_commit && from == 0 && got == 11 && bytes[4] == 3 &&
+            bytes.compare(5, 6, "COMMIT") == 0) {
           cut_ = true;
           break;
         }
@@ -128,6 +152,7 @@ class CuttingRelay {
     close(client);
   }
 
+  const Faults faults_;
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
@@ -135,55 +160,11 @@ class CuttingRelay {
   std::thread thread_;
 };
 
-// A listener on the loopback that accepts every connection and never says a
-// word: a server that hangs before its greeting.
-class SilentListener {
- public:
-  SilentListener() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        listen(listener_, 8) == 0 &&
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        pollfd ready = {listener_, POLLIN, 0};
-        if (poll(&ready, 1, 50) <= 0) continue;
-        const int client = accept(listener_, nullptr, nullptr);
-        if (client >= 0) clients_.push_back(client);
-      }
-    });
-  }
-  ~SilentListener() {
-    stop_ = true;
-    thread_.join();
-    for (int client : clients_) close(client);
-    close(listener_);
-  }
-  int port() const { return port_; }
-
- private:
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::vector<int> clients_;
-  std::thread thread_;
-};
-
-class TransferFaultTest : public DatabaseTest {
+class TransferFaultTest : public RunTreeTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RunTreeTest::SetUp();
     if (HasFatalFailure()) return;
-    for (const char* dir : {"Veltrano_php", "Veltrano_php/log", "app", "app/bin"}) {
-      ASSERT_EQ(mkdir(dir_.File(dir).c_str(), 0755), 0);
-    }
-    WriteSettings("localhost");
     AddBookings(1, kBookings);
   }
 
@@ -210,18 +191,8 @@ class TransferFaultTest : public DatabaseTest {
         std::to_string(first) + "_to_" + std::to_string(first + count - 1));
   }
 
-  // extra: records after the account's four.
-  void WriteSettings(const std::string& host, const std::string& extra = "") {
-    ASSERT_TRUE(WriteFileBytes(
-        settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", TestDbPassword()) +
-                       Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host) + extra));
-  }
-
   RunningProgram Start(std::vector<std::string> env = {}) {
-    ProgramSpec spec;
-    spec.path = HALVORN_PROGRAM;
-    spec.args = {settings_};
-    spec.cwd = cwd_;
+    ProgramSpec spec = Spec({settings_});
     spec.env = std::move(env);
     RunningProgram program = StartProgram(spec);
     EXPECT_GE(program.pid, 0);
@@ -265,7 +236,7 @@ class TransferFaultTest : public DatabaseTest {
   // marked and has exactly one whole line (in BEWDATA.dat or in files the
   // receiving system took), the others have none, and no run record is left.
   void ExpectCleanRunMakesItExactlyOnce(const std::vector<std::string>& taken = {}) {
-    const ProgramResult clean = RunProgram(Spec());
+    const ProgramResult clean = Run({settings_});
     EXPECT_EQ(clean.exit_status, 1) << clean.out;
     EXPECT_FALSE(FileExists(cwd_ + "/Halvorn_MySQL.lauf"));
 
@@ -319,26 +290,10 @@ class TransferFaultTest : public DatabaseTest {
     }
   }
 
-  ProgramSpec Spec() {
-    ProgramSpec spec;
-    spec.path = HALVORN_PROGRAM;
-    spec.args = {settings_};
-    spec.cwd = cwd_;
-    return spec;
-  }
-
-  std::string Log() { return ReadFileBytes(log_); }
-
   // A line of an earlier run, in the transfer line's shape.
   static constexpr char kEarlierLine[] = "E,,,,,earlier,,,,,,,,,,,\n";
 
   std::vector<long long> started_;
-  ScopedTempDir dir_;
-  const std::string cwd_ = dir_.File("app/bin");
-  const std::string settings_ = dir_.File("app/Veltrano.ini");
-  const std::string transfer_ = dir_.File("app/bin/BEWDATA.dat");
-  const std::string log_ = dir_.File("Veltrano_php/log/Durnwell#Log.txt");
-  const std::string record_ = dir_.File("app/bin/Halvorn_MySQL.lauf");
 };
 
 // kill -9 after the first lines and in the middle of the loop.
@@ -405,11 +360,10 @@ TEST_F(TransferFaultTest, OverlappingRunsExportOnce) {
   ASSERT_TRUE(WaitFor(
       [&] { return Query("SELECT IS_USED_LOCK('KVSYSTEM.KVS321BEW') IS NOT NULL")[0][0] == "1"; }));
   Stop(first);
-  const ProgramResult second = RunProgram(Spec());
+  const ProgramResult second = Run({settings_});
   EXPECT_EQ(second.exit_status, 95);
   EXPECT_EQ(second.out, "Uebergabe laeuft bereits\n");
-  EXPECT_NE(Log().find("\r\n\xDC"
-                       "bergabe l\xE4uft bereits\r\n>>>>"),
+  EXPECT_NE(Log().find(LogOf({kLogStarted, "\334bergabe l\344uft bereits", kLogEnded})),
             std::string::npos);
   Continue(first);
   EXPECT_EQ(FinishProgram(first).exit_status, 1);
@@ -419,7 +373,7 @@ TEST_F(TransferFaultTest, OverlappingRunsExportOnce) {
   RunningProgram third = Start();
   ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > base + After(0.5); }));
   Stop(third);
-  EXPECT_EQ(RunProgram(Spec()).exit_status, 95);
+  EXPECT_EQ(Run({settings_}).exit_status, 95);
   Continue(third);
   EXPECT_EQ(FinishProgram(third).exit_status, 1);
   ExpectCleanRunMakesItExactlyOnce();
@@ -448,11 +402,10 @@ TEST_F(TransferFaultTest, ServerKilledAndRestartedMidRun) {
     EXPECT_EQ(FileSize(transfer_), std::max(base, 0LL));
     const std::string log = Log();
     EXPECT_NE(log.rfind("Markieren fehlgeschlagen, Fehler: "), std::string::npos);
-    EXPECT_NE(log.rfind("\xDC"
-                        "bergabedatei auf den Stand vor der \xDC"
-                        "bergabe zur\xFC"
-                        "ckgesetzt\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        log.rfind(LogOf(
+            {"\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt", kLogEnded})),
+        std::string::npos);
 
     ASSERT_TRUE(WaitFor([&] { return kill(server, 0) != 0; }, 60));
     const std::string restart = std::string(HALVORN_SOURCE_DIR) + "/scripts/db_server.sh start '" +
@@ -469,23 +422,44 @@ TEST_F(TransferFaultTest, ServerKilledAndRestartedMidRun) {
   }
 }
 
-// The run's connection killed while it purges, before its COMMIT.
+// The run's connection killed while it purges, before its COMMIT: the run
+// takes its lines back. When the receiving system took the file away in the
+// meantime, its lines went with it while the database forgot their
+// markings: the next run exports those bookings again (a receiver takes the
+// file between runs, holding the guard).
 TEST_F(TransferFaultTest, ConnectionKilledBeforeTheCommit) {
-  Exec(
-      "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz, BewDat) "
-      "VALUES ('old', 'X', 4, NOW() - INTERVAL 4 MONTH)");
   Exec(
       "CREATE TRIGGER KVSYSTEM.SLOW_PURGE BEFORE DELETE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
       "SET @pause = SLEEP(1)");
-  RunningProgram program = Start();
-  ASSERT_TRUE(WaitFor([&] { return Purging(); }));
-  Exec("KILL CONNECTION " + RunConnection());
-  const ProgramResult run = FinishProgram(program);
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_TRUE(ReadFileBytes(transfer_).empty());
-  EXPECT_NE(Log().find("L\xF6schen fehlgeschlagen, Fehler: "), std::string::npos);
+  for (bool taken_away : {false, true}) {
+    SCOPED_TRACE(taken_away);
+    Exec(
+        "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz, BewDat) "
+        "VALUES ('old', 'X', 4, NOW() - INTERVAL 4 MONTH)");
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    RunningProgram program = Start();
+    ASSERT_TRUE(WaitFor([&] { return Purging(); }));
+    if (taken_away) {
+      ASSERT_EQ(rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
+    }
+    Exec("KILL CONNECTION " + RunConnection());
+    const ProgramResult run = FinishProgram(program);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(FileExists(transfer_), !taken_away);
+    EXPECT_TRUE(Transfer().empty());
+    const std::string log = Log();
+    EXPECT_NE(log.find("L\366schen fehlgeschlagen, Fehler: "), std::string::npos);
+    EXPECT_NE(log.find(LogOf({taken_away ? "\334bergabedatei inzwischen abgeholt, ihre Zeilen "
+                                           "gelten als \374bergeben"
+                                         : "\334bergabedatei auf den Stand vor der \334bergabe "
+                                           "zur\374ckgesetzt",
+                              kLogEnded})),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(FileExists(record_));
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
+  }
   Exec("DROP TRIGGER KVSYSTEM.SLOW_PURGE");
-  Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
   ExpectCleanRunMakesItExactlyOnce();
 }
 
@@ -531,7 +505,7 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   Exec(
       "SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = '00000' AND BewSto = 'ST1' AND "
       "BewDtm = '2026-11-01' AND BewUhr = '2026-11-01 00:33:20' FOR UPDATE");
-  const ProgramResult run = RunProgram(Spec());
+  const ProgramResult run = Run({settings_});
   Exec("ROLLBACK");
   Exec("SET GLOBAL init_connect = ''");
   Exec("SET GLOBAL innodb_lock_wait_timeout = 50");
@@ -544,10 +518,77 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   ExpectCleanRunMakesItExactlyOnce();
 }
 
+// One system call of the real program fails, made to by strace from outside
+// (its fault injection, on the calls that touch one path): the run record
+// cannot be written before the first line; BEWDATA.dat cannot be flushed
+// before the commit, once, or every time, so that not even the take-back
+// holds; a refused marking's line cannot be cut back out of the file. Each
+// says so, ends the run with 90 and commits nothing; what the take-back could
+// not do, the next run does.
+TEST_F(TransferFaultTest, FailingSystemCalls) {
+  ASSERT_TRUE(FileExists(kStrace)) << "strace is missing: scripts/install_deps.sh installs it";
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "IF NEW.BewTID = 'T100' AND @refuse = 1 THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  const std::string not_written = "Schreiben in Zieldatei fehlgeschlagen";
+  const std::string taken_back =
+      "\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt";
+  const std::string left =
+      "\334bergabedatei kann nicht zur\374ckgesetzt werden, die n\344chste \334bergabe holt es "
+      "nach";
+  const std::string put_right =
+      "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt";
+  // The program is given absolute paths, the form strace's -P matches.
+  struct Case {
+    const char* name;
+    std::string path;               // the calls on this path fail
+    const char* inject;             // strace's -e inject=
+    bool refuse;                    // a trigger refuses the marking of T100
+    bool left;                      // the take-back fails too: the next run puts it right
+    std::vector<std::string> tail;  // the protocol's last texts
+  };
+  const Case cases[] = {
+      {"run record", record_ + ".neu", "rename:error=EIO", false, false, {not_written, kLogEnded}},
+      {"flush", transfer_, "fsync:error=EIO:when=1", false, false, {taken_back, kLogEnded}},
+      {"flush and take-back", transfer_, "fsync:error=EIO", false, true, {left, kLogEnded}},
+      {"refusal", transfer_, "truncate:error=EIO:when=1", true, false, {taken_back, kLogEnded}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW");
+    AddBookings(1, kBookings);
+    ASSERT_TRUE(WriteFileBytes(transfer_, kEarlierLine));
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    if (c.refuse) Exec("SET GLOBAL init_connect = 'SET @refuse = 1'");
+    ProgramSpec spec =
+        Spec({"-f", "-o", "/dev/null", "-P", c.path, std::string("-einject=") + c.inject,
+              HALVORN_PROGRAM, settings_, cwd_, "/D"});
+    spec.path = kStrace;
+    const ProgramResult run = RunProgram(spec);
+    if (c.refuse) Exec("SET GLOBAL init_connect = ''");
+    EXPECT_EQ(run.exit_status, 90);
+    EXPECT_NE(run.out.find("Schreiben in Zieldatei fehlgeschlagen\n"), std::string::npos);
+    EXPECT_NE(Log().find(LogOf({not_written})), std::string::npos);
+    ExpectLogEndsWith(LogOf(c.tail));
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz = 4"), (Rows{{"0"}}));
+    EXPECT_EQ(FileExists(record_), c.left);
+    if (!c.left) {
+      EXPECT_EQ(Transfer(), kEarlierLine);
+    }
+
+    ExpectCleanRunMakesItExactlyOnce();
+    EXPECT_EQ(Transfer().substr(0, sizeof kEarlierLine - 1), kEarlierLine);
+    if (c.left) {
+      EXPECT_NE(Log().find(LogOf({kLogServerTime, put_right})), std::string::npos);
+    }
+  }
+}
+
 // A file size limit in the middle of the run: the lines written whole are
 // committed, a torn one is cut away, the rest waits for the next run.
 TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
-  ProgramSpec spec = Spec();
+  ProgramSpec spec = Spec({settings_});
   spec.file_size_limit = After(0.5) + 17;
   const ProgramResult run = RunProgram(spec);
   EXPECT_EQ(run.exit_status, 90);
@@ -557,32 +598,94 @@ TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
 }
 
 // The connection cut right after the server received the COMMIT, which the
-// server then carries out: the run finds out over a new connection that it
-// committed, keeps its lines and ends with 1.
+// server then carries out. The run asks over a new connection: it finds out
+// that it committed, keeps its lines and ends with 1; or, when no new
+// connection can be had, it cannot tell, ends with 0 and leaves the run
+// record, from which the next run finds the commit and keeps the lines.
 TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
-  CuttingRelay relay;
+  for (bool reconnects : {true, false}) {
+    SCOPED_TRACE(reconnects);
+    if (!reconnects) AddBookings(kBookings + 1, kBookings);
+    Relay relay({true, !reconnects, false});
+    ASSERT_GT(relay.port(), 0);
+    WriteSettings(TestDbPassword(), "127.0.0.1");
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    Exec("BACKUP STAGE START");
+    Exec("BACKUP STAGE BLOCK_COMMIT");
+    RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
+    // Reconnected, the run waits for its own guard, held by its old
+    // connection until the server has finished that COMMIT.
+    ASSERT_TRUE(WaitFor([&] {
+      return relay.cut() &&
+             (!reconnects ||
+              Query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User "
+                    "lock'")[0][0] == "1");
+    }));
+    if (reconnects) Exec("BACKUP STAGE END");
+    const ProgramResult run = FinishProgram(program);
+    if (!reconnects) Exec("BACKUP STAGE END");
+    EXPECT_EQ(run.exit_status, reconnects ? 1 : 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Festschreiben fehlgeschlagen, Fehler: 2013, "), std::string::npos);
+    EXPECT_NE(log.find(LogOf({reconnects ? "Festschreiben doch erfolgt"
+                                         : "Ob festgeschrieben wurde, ist nicht festzustellen; "
+                                           "die n\344chste \334bergabe kl\344rt es",
+                              kLogEnded})),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(FileExists(record_), !reconnects);
+    // The old connection's COMMIT goes through, and its guard goes with it.
+    ASSERT_TRUE(WaitFor([&] {
+      return Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")[0][0] == "0" &&
+             RunConnection() == "0";
+    }));
+    WriteSettings(TestDbPassword(), "localhost");
+    ExpectCleanRunMakesItExactlyOnce();
+    if (!reconnects) {
+      EXPECT_NE(Log().find(LogOf({kLogServerTime,
+                                  "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei "
+                                  "bleibt"})),
+                std::string::npos);
+    }
+  }
+}
+
+// A server that gives no named locks: the run guard is an exclusive lock on
+// Halvorn_MySQL.sperre beside BEWDATA.dat. Another holder of that lock stops
+// the run with 95; a lock file that cannot be had at all is no sign of
+// another run, and the run goes on.
+TEST_F(TransferFaultTest, GuardFallsBackToTheFileLock) {
+  Relay relay({false, false, true});
   ASSERT_GT(relay.port(), 0);
-  WriteSettings("127.0.0.1");
-  Exec("BACKUP STAGE START");
-  Exec("BACKUP STAGE BLOCK_COMMIT");
-  RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
-  // The run waits for its own guard, held by its old connection until the
-  // server has finished that COMMIT.
-  ASSERT_TRUE(WaitFor([&] {
-    return relay.cut() &&
-           Query(
-               "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User "
-               "lock'")[0][0] == "1";
-  }));
-  Exec("BACKUP STAGE END");
-  const ProgramResult run = FinishProgram(program);
-  EXPECT_EQ(run.exit_status, 1);
-  const std::string log = Log();
-  EXPECT_NE(log.find("Festschreiben fehlgeschlagen, Fehler: 2013, "), std::string::npos);
-  EXPECT_NE(log.find("Festschreiben doch erfolgt\r\n"), std::string::npos);
-  EXPECT_FALSE(FileExists(record_));
-  EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"), (Rows{{"0"}}));
-  WriteSettings("localhost");
+  WriteSettings(TestDbPassword(), "127.0.0.1");
+  const std::string lock = dir_.File("app/bin/Halvorn_MySQL.sperre");
+  struct Case {
+    const char* name;
+    int held;  // 0 free, 1 held by another process, 2 not to be had (a directory)
+    int exit_status;
+  };
+  for (const Case& c : {Case{"held", 1, 95}, Case{"free", 0, 1}, Case{"no lock file", 2, 1}}) {
+    SCOPED_TRACE(c.name);
+    if (c.exit_status == 1 && c.held == 2) AddBookings(kBookings + 1, kBookings);
+    if (c.held == 2) {
+      ASSERT_EQ(std::remove(lock.c_str()), 0);
+      ASSERT_EQ(mkdir(lock.c_str(), 0755), 0);
+    }
+    FileLock other;
+    if (c.held == 1) {
+      ASSERT_EQ(TakeFileLock(lock, other), 0);
+    }
+    ProgramSpec spec = Spec({settings_});
+    spec.env = {"MYSQL_TCP_PORT=" + std::to_string(relay.port())};
+    const ProgramResult run = RunProgram(spec);
+    ReleaseFileLock(other);
+    EXPECT_EQ(run.exit_status, c.exit_status) << run.out;
+    EXPECT_EQ(run.out, c.held == 1 ? "Uebergabe laeuft bereits\n" : "");
+    EXPECT_EQ(Query("SELECT COUNT(*) > 0 FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")[0][0],
+              c.held == 1 ? "1" : "0");
+  }
+  rmdir(lock.c_str());
+  WriteSettings(TestDbPassword(), "localhost");
   ExpectCleanRunMakesItExactlyOnce();
 }
 
@@ -602,7 +705,7 @@ TEST_F(TransferFaultTest, ServerThatStopsAnsweringEndsTheRunInTime) {
     SCOPED_TRACE(frozen ? "frozen server" : "silent listener");
     if (!frozen) AddBookings(kBookings + 1, kBookings);
     const long long base = FileSize(transfer_);
-    SilentListener listener;
+    Relay listener({false, false, false, true});
     ProgramResult run;
     std::chrono::duration<double> took{};
     double bound = kConnectTimeout;
@@ -621,11 +724,13 @@ TEST_F(TransferFaultTest, ServerThatStopsAnsweringEndsTheRunInTime) {
       EXPECT_EQ(run.exit_status, 0);
     } else {
       ASSERT_GT(listener.port(), 0);
-      WriteSettings("127.0.0.1", Record(5, "PORT", std::to_string(listener.port())));
+      ASSERT_TRUE(WriteFileBytes(settings_,
+                                 AccountSettings(TestDbUser(), TestDbPassword(), "127.0.0.1") +
+                                     SettingsRecord(5, "PORT", std::to_string(listener.port()))));
       const auto start = std::chrono::steady_clock::now();
-      run = RunProgram(Spec());
+      run = Run({settings_});
       took = std::chrono::steady_clock::now() - start;
-      WriteSettings("localhost");
+      WriteSettings(TestDbPassword(), "localhost");
       EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 2013\n");
       EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(2013));
     }

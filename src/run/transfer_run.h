@@ -1,5 +1,6 @@
-// One complete transfer run: settings, connection, selection, export of every
-// pending booking, marking, purge, commit, and the protocol of it all.
+// One complete transfer run: settings, connection, run guard, recovery of an
+// interrupted run, selection, export of every pending booking, marking,
+// purge, commit, and the protocol of it all.
 #pragma once
 
 #include <cstdio>

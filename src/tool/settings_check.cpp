@@ -1,5 +1,5 @@
 // The operator's check of a settings file, built on the run's own lookup.
-#include "config/settings_check.h"
+#include "tool/settings_check.h"
 
 #include <cstdio>
 #include <vector>
@@ -7,6 +7,7 @@
 #include "config/account.h"
 #include "config/connection_settings.h"
 #include "config/settings_file.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -18,16 +19,6 @@ bool IsConnectionKey(const std::string& key) {
   return key == "PORT" || key == "TLS" || key == "TLS_CA";
 }
 
-// True when the file at path can be opened and read.
-bool CanRead(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fgetc(file);  // a directory opens on some systems but cannot be read
-  const bool readable = !std::ferror(file);
-  std::fclose(file);
-  return readable;
-}
-
 // Checks the connection settings as a run would take them. Returns false
 // when a run would refuse them.
 bool CheckConnectionValues(ConnectionSettings& settings, std::string& warnings) {
@@ -35,7 +26,7 @@ bool CheckConnectionValues(ConnectionSettings& settings, std::string& warnings) 
   bool usable = CheckConnectionSettings(settings, problem) == 0;
   if (!usable) warnings += "FEHLER: " + problem + " (so verbindet das Programm nicht)\n";
   if (settings.tls_ca.empty()) return usable;
-  if (!CanRead(settings.tls_ca)) {
+  if (!CanReadFile(settings.tls_ca)) {
     warnings += "FEHLER: TLS_CA \"" + settings.tls_ca + "\" kann nicht gelesen werden\n";
     usable = false;
   } else if (usable && settings.tls != kTlsVerifyIdentity) {

@@ -1,6 +1,6 @@
 // The tool's check of a settings file's account against the test server: a
 // usable account, the failures a run would meet, and that it reads only.
-#include "config/connection_check.h"
+#include "tool/connection_check.h"
 
 #include <gtest/gtest.h>
 
@@ -8,28 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "config/blowfish.h"
+#include "test/settings_writer.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
 
 namespace {
 
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
-
 class ConnectionCheckTest : public DatabaseTest {
  protected:
   // Checks an account; the report must contain every text given, and none
-  // of those marked with a leading "-".
-  // The records after the account's four are extra.
+  // of those marked with a leading "-". The records after the account's four
+  // are extra.
   void ExpectCheck(const std::string& user, const std::string& password, const std::string& host,
                    int status, const std::vector<std::string>& texts,
                    const std::string& extra = "") {
-    ASSERT_TRUE(WriteFileBytes(settings_, Record(1, "LOGIN", user) + Record(2, "PASS", password) +
-                                              Record(3, "DB_SYSTEM", "MySQL") +
-                                              Record(4, "NET8", host) + extra));
+    ASSERT_TRUE(WriteFileBytes(settings_, AccountSettings(user, password, host) + extra));
     Check(status, texts);
   }
 
@@ -88,7 +81,7 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
                "Ergebnis: fehlerhaft\n", "-Tabelle"});
   // No user name: refused before any connection is tried, as by a run.
   const std::string before = Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
-  ASSERT_TRUE(WriteFileBytes(settings_, Record(2, "PASS", TestDbPassword())));
+  ASSERT_TRUE(WriteFileBytes(settings_, SettingsRecord(2, "PASS", TestDbPassword())));
   Check(kConnectionUnusable,
         {"Benutzer    : \n", "Host        : Standard-Host der Client-Bibliothek (NET8 ist leer)\n",
          "FEHLER: Datenbankverbindung fehlgeschlagen, Fehler: 1045, Kein Benutzername in der "
@@ -106,9 +99,10 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
 // commits durably, so no warning about it.
 TEST_F(ConnectionCheckTest, SaysHowTheConnectionIsEncrypted) {
   const TlsTestServer tls = TestTlsServer();
-  const std::string port = Record(5, "PORT", std::to_string(tls.port));
-  const std::string required = Record(6, "TLS", "REQUIRED");
-  const std::string verify = Record(6, "TLS", "VERIFY_IDENTITY") + Record(7, "TLS_CA", tls.ca);
+  const std::string port = SettingsRecord(5, "PORT", std::to_string(tls.port));
+  const std::string required = SettingsRecord(6, "TLS", "REQUIRED");
+  const std::string verify =
+      SettingsRecord(6, "TLS", "VERIFY_IDENTITY") + SettingsRecord(7, "TLS_CA", tls.ca);
   struct Case {
     std::string host;
     std::string records;
@@ -134,12 +128,12 @@ TEST_F(ConnectionCheckTest, SaysHowTheConnectionIsEncrypted) {
         "2026, "}},
       {"127.0.0.1", port, kConnectionUnusable, {"Fehler: 1045, Access denied"}},
       {"127.0.0.1",
-       Record(5, "PORT", std::to_string(TestDbPort())) + required,
+       SettingsRecord(5, "PORT", std::to_string(TestDbPort())) + required,
        kConnectionUnusable,
        {"FEHLER: Datenbankverbindung fehlgeschlagen, Fehler: 2026, TLS verlangt, aber der Server "
         "bietet es nicht an\n"}},
       {"127.0.0.1",
-       Record(5, "PORT", "33o6"),
+       SettingsRecord(5, "PORT", "33o6"),
        kConnectionUnusable,
        {"Benutzer    : " + TestDbUser() +
         "\nFEHLER: Einstellungsdatei unbrauchbar: PORT ist keine Portnummer (nur Ziffern, 1 "

@@ -1,20 +1,14 @@
 // The operator's check of the account in a settings file against the server.
-#include "config/connection_check.h"
+#include "tool/connection_check.h"
 
 #include <cstdio>
 #include <vector>
 
 #include "config/account.h"
+#include "db/booking_statements.h"
 #include "db/db_connection.h"
 
 namespace {
-
-const char kDatabase[] = "KVSYSTEM";
-
-// The run's selection of pending bookings, counted. A consistent read: it
-// neither takes nor waits for row locks.
-const char kCountPending[] =
-    "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL)";
 
 // The privileges the account holds on the booking table: global, on the
 // schema (patterns included) and on the table itself. information_schema
@@ -67,14 +61,6 @@ std::string HostLine(const Account& account, ShowValueFn show) {
   return std::string("Standard-Host der Client-Bibliothek (NET8 ist ") +
          (account.net8.empty() ? "leer" : std::to_string(account.net8.size()) + " Zeichen lang") +
          ")" + port;
-}
-
-// The connection as the run makes it, from the account's connection settings.
-void UseConnectionSettings(const ConnectionSettings& settings, DbConnection& db) {
-  db.options.port = settings.port;
-  db.options.tls = settings.tls != kTlsOff;
-  db.options.tls_verify = settings.tls == kTlsVerifyIdentity;
-  db.options.tls_ca = settings.tls_ca;
 }
 
 // Reports how the connection is encrypted, and whether the server's
@@ -131,8 +117,8 @@ void CheckDurability(DbConnection& db, std::string& report) {
 // Reports the table and the pending bookings. Returns true when the table
 // can be read.
 bool CheckTable(DbConnection& db, std::string& report) {
-  std::vector<std::vector<std::string>> rows;
-  if (QueryRows(db, kCountPending, 1, rows) != 0 || rows.empty()) {
+  std::string pending;
+  if (SQL_CountPending(db, pending) != 0) {
     const bool missing = db.last_errno == 1146;  // no such table
     report += std::string("Tabelle     : KVSYSTEM.KVS321BEW ") +
               (missing ? "fehlt" : "nicht lesbar") + "\n";
@@ -142,7 +128,7 @@ bool CheckTable(DbConnection& db, std::string& report) {
     return false;
   }
   report += "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n";
-  report += "Buchungen   : " + rows[0][0] + " nicht uebergeben\n";
+  report += "Buchungen   : " + pending + " nicht uebergeben\n";
   return true;
 }
 
@@ -190,23 +176,16 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
   report += "Verbindungspruefung mit " + path + "\n";
 
   Account account;
-  const int read = ReadAccount(path, account);
+  ReadAccount(path, account);
   report += "Benutzer    : " + Shown(account.login, show) + "\n";
   std::string problem;
-  if (read != kAccountNoUser && ReadConnectionSettings(path, account.connection, problem) != 0) {
+  if (!account.login.empty() && ReadConnectionSettings(path, account.connection, problem) != 0) {
     report += "FEHLER: Einstellungsdatei unbrauchbar: " + problem + "\n";
     return Result(report, false);
   }
   report += "Host        : " + HostLine(account, show) + "\n";
   DbConnection db;
-  if (read == kAccountNoUser) {
-    db.last_errno = read;
-    db.last_error = kAccountNoUserText;
-  } else {
-    UseConnectionSettings(account.connection, db);
-    SQL_Connect(db, account.login, account.password, account.host, kDatabase);
-  }
-  if (db.mysql == nullptr) {
+  if (SQL_ConnectAccount(db, account) != 0) {
     report += "Verbindung  : fehlgeschlagen\n";
     report += "FEHLER: Datenbankverbindung fehlgeschlagen, " + Failure(db) + "\n";
     return Result(report, false);
