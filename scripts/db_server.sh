@@ -9,6 +9,10 @@
 #   HALVORN_DB_SOCKET, HALVORN_DB_PORT, HALVORN_DB_USER, HALVORN_DB_PASSWORD
 # The account HALVORN_DB_USER owns the schema KVSYSTEM; root has no password on
 # the socket. Works as root and as an ordinary user.
+#
+# Beside it runs a second server for the TLS tests (see start_tls_server), in
+# DIR/tls, with HALVORN_TLS_DB_SOCKET, HALVORN_TLS_DB_PORT, HALVORN_TLS_CA and
+# HALVORN_TLS_OTHER_CA in DIR/env.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -76,6 +80,80 @@ HALVORN_DB_USER='$user'
 HALVORN_DB_PASSWORD='$password'
 ENV
   echo "db_server: running in $dir (socket $dir/mysqld.sock, port $port)"
+  start_tls_server "$dir"
+}
+
+# The TLS test server in DIR/tls: certificates made here with openssl (a test
+# authority, a server certificate it signed for localhost and 127.0.0.1, and a
+# second authority that signed nothing; 127.0.0.1 also as a DNS name, the only
+# kind of name Schannel under wine matches), require_secure_transport, listening
+# on 127.0.0.1 and 127.0.0.2 (a name its certificate does not carry), with the
+# schema and the test account, and an account that is REQUIRE SSL. Appends its
+# variables to DIR/env.
+start_tls_server() {
+  local dir=$1/tls port
+  mkdir -p "$dir"
+  # Still running when only the first server was restarted.
+  if [ -f "$dir/mysqld.pid" ] && kill -0 "$(cat "$dir/mysqld.pid")" 2>/dev/null; then
+    tls_env "$1" "$(cat "$dir/port")"
+    return 0
+  fi
+  port=$(( 20000 + RANDOM % 20000 ))
+  while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$(( 20000 + RANDOM % 20000 )); done
+  echo "$port" >"$dir/port"
+  if [ ! -f "$dir/server-cert.pem" ]; then
+    local ca=(-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign)
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Halvorn Test CA" "${ca[@]}" \
+      -keyout "$dir/ca-key.pem" -out "$dir/ca.pem" 2>/dev/null
+    openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Halvorn Other CA" "${ca[@]}" \
+      -keyout "$dir/other-ca-key.pem" -out "$dir/other-ca.pem" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=localhost" -keyout "$dir/server-key.pem" \
+      -out "$dir/server.csr" 2>/dev/null
+    printf '%s\n' 'subjectAltName=DNS:localhost,IP:127.0.0.1,DNS:127.0.0.1' 'basicConstraints=CA:FALSE' \
+      'keyUsage=digitalSignature,keyEncipherment' 'extendedKeyUsage=serverAuth' >"$dir/server.ext"
+    openssl x509 -req -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca-key.pem" \
+      -CAcreateserial -days 30 -extfile "$dir/server.ext" -out "$dir/server-cert.pem" 2>/dev/null
+  fi
+  local me; me=$(id -un)
+  if [ ! -d "$dir/data/mysql" ]; then
+    mariadb-install-db --no-defaults --user="$me" --datadir="$dir/data" \
+      --auth-root-authentication-method=normal --skip-test-db \
+      >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; die "TLS server install failed"; }
+  fi
+  setsid mariadbd --no-defaults --user="$me" --datadir="$dir/data" \
+    --socket="$dir/mysqld.sock" --port="$port" --bind-address=127.0.0.1,127.0.0.2 \
+    --pid-file="$dir/mysqld.pid" --log-error="$dir/error.log" --skip-name-resolve \
+    --innodb-buffer-pool-size=32M --lower-case-table-names=0 \
+    --ssl-ca="$dir/ca.pem" --ssl-cert="$dir/server-cert.pem" --ssl-key="$dir/server-key.pem" \
+    --require-secure-transport=ON >/dev/null 2>&1 &
+  local i sql=(mariadb --no-defaults -uroot --socket="$dir/mysqld.sock")
+  for i in $(seq 1 300); do
+    "${sql[@]}" -e 'SELECT 1' >/dev/null 2>&1 && break
+    if [ "$i" = 300 ]; then cat "$dir/error.log" >&2; die "TLS server did not start"; fi
+    sleep 0.1
+  done
+  "${sql[@]}" <"$schema"
+  "${sql[@]}" <<SQL
+CREATE USER IF NOT EXISTS '$user'@'localhost' IDENTIFIED BY '$password';
+CREATE USER IF NOT EXISTS '$user'@'127.0.0.1' IDENTIFIED BY '$password';
+GRANT ALL ON KVSYSTEM.* TO '$user'@'localhost';
+GRANT ALL ON KVSYSTEM.* TO '$user'@'127.0.0.1';
+CREATE USER IF NOT EXISTS 'halvorn_ssl'@'localhost' IDENTIFIED BY '$password' REQUIRE SSL;
+CREATE USER IF NOT EXISTS 'halvorn_ssl'@'127.0.0.1' IDENTIFIED BY '$password' REQUIRE SSL;
+GRANT ALL ON KVSYSTEM.* TO 'halvorn_ssl'@'localhost';
+GRANT ALL ON KVSYSTEM.* TO 'halvorn_ssl'@'127.0.0.1';
+SQL
+  tls_env "$1" "$port"
+  echo "db_server: TLS server running in $dir (socket $dir/mysqld.sock, port $port)"
+}
+
+tls_env() {  # DIR PORT
+  cat >>"$1/env" <<ENV
+HALVORN_TLS_DB_SOCKET='$1/tls/mysqld.sock'
+HALVORN_TLS_DB_PORT='$2'
+HALVORN_TLS_CA='$1/tls/ca.pem'
+HALVORN_TLS_OTHER_CA='$1/tls/other-ca.pem'
+ENV
 }
 
 stop() {
@@ -94,6 +172,6 @@ stop() {
 
 case "${1:-}" in
   start) [ $# -ge 2 ] || die "usage: $0 start DIR [PORT]"; start "$2" "${3:-}" ;;
-  stop)  [ $# -ge 2 ] || die "usage: $0 stop DIR"; stop "$2" ;;
+  stop)  [ $# -ge 2 ] || die "usage: $0 stop DIR"; stop "$2/tls"; stop "$2" ;;
   *) die "usage: $0 start|stop DIR [PORT]" ;;
 esac

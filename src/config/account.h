@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string>
 
+#include "config/connection_settings.h"
+
 // ReadAccount's status for a settings file without a user name; the number
 // the server answers a refused account with, so that both are reported alike.
 constexpr int kAccountNoUser = 1045;
@@ -23,6 +25,9 @@ struct Account {
   std::string net8;       // NET8 as deciphered
   std::string host;       // NET8 when it is 1 to 41 characters long, else empty:
                           // the client library's default host
+
+  // PORT, TLS and TLS_CA, read by ReadConnectionSettings.
+  ConnectionSettings connection;
 };
 
 // Reads LOGIN, PASS, DB_SYSTEM and NET8 from the settings file at path with

@@ -4,6 +4,7 @@
 
 #include <errmsg.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -17,6 +18,21 @@ void RecordFailure(DbConnection& db) {
 void RecordSuccess(DbConnection& db) {
   db.last_errno = 0;
   db.last_error.clear();
+}
+
+// InnoDB's default innodb_lock_wait_timeout: the read timeout's first guess,
+// so that a server at its defaults needs only one connection.
+constexpr int kDefaultLockWait = 50;
+
+// Raises db.read_timeout when the server's lock waits outlast it. Returns
+// true when it did: the connection must be made again.
+bool ReadTimeoutTooShort(DbConnection& db) {
+  std::string lock_wait;
+  if (SQL_QueryValue(db, "SELECT @@innodb_lock_wait_timeout", lock_wait) != 0) return false;
+  const int needed = ReadTimeoutFor(db.options, std::atoi(lock_wait.c_str()));
+  if (needed <= db.read_timeout) return false;
+  db.read_timeout = needed;
+  return true;
 }
 
 }  // namespace
@@ -34,17 +50,26 @@ int SQL_Connect(DbConnection& db, const std::string& user, const std::string& pa
   }
   // The receiving system takes Windows-1252, which the server calls latin1.
   mysql_options(db.mysql, MYSQL_SET_CHARSET_NAME, "latin1");
+  if (db.read_timeout == 0) db.read_timeout = ReadTimeoutFor(db.options, kDefaultLockWait);
+  SetConnectOptions(db.mysql, db.options, db.read_timeout);
   // Without a host the client library picks its default: the local server.
   const char* host_name = host.empty() ? nullptr : host.c_str();
   // An UPDATE counts the rows it found, also those it left as they were, so
   // that a marking tells whether it found its booking at all.
-  if (mysql_real_connect(db.mysql, host_name, user.c_str(), password.c_str(), database.c_str(), 0,
-                         nullptr, CLIENT_FOUND_ROWS) == nullptr) {
+  if (mysql_real_connect(db.mysql, host_name, user.c_str(), password.c_str(), database.c_str(),
+                         db.options.port, nullptr, CLIENT_FOUND_ROWS) == nullptr) {
     RecordFailure(db);
     SQL_Close(db);
     return db.last_errno;
   }
+  if (LacksTls(db.mysql, db.options)) {
+    SQL_Close(db);
+    db.last_errno = CR_SSL_CONNECTION_ERROR;
+    db.last_error = kNoTlsText;
+    return db.last_errno;
+  }
   db.multi_statements = false;
+  if (ReadTimeoutTooShort(db)) return SQL_Connect(db, user, password, host, database);
   // Every change of the run belongs to one transaction. A refusal is not
   // reported: the connection then keeps the server's commit mode.
   StatementHandle autocommit;
@@ -60,6 +85,11 @@ int SQL_ConnectAccount(DbConnection& db, const Account& account) {
     db.last_error = kAccountNoUserText;
     return kAccountNoUser;
   }
+  const ConnectionSettings& settings = account.connection;
+  db.options.port = settings.port;
+  db.options.tls = settings.tls != kTlsOff;
+  db.options.tls_verify = settings.tls == kTlsVerifyIdentity;
+  db.options.tls_ca = settings.tls_ca;
   return SQL_Connect(db, account.login, account.password, account.host, kBookingDatabase);
 }
 

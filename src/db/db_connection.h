@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/account.h"
+#include "db/connect_options.h"
 
 // Status of SQL_Fetch when every row has been handed out.
 constexpr int kNoMoreRows = 1032;
@@ -18,6 +19,8 @@ struct DbConnection {
   int last_errno = 0;
   std::string last_error;         // the client library's text for last_errno
   bool multi_statements = false;  // several statements may go in one text
+  DbConnectOptions options;       // port, TLS and the caller's longest wait, for SQL_Connect
+  int read_timeout = 0;           // the read and write timeout SQL_Connect last set, seconds
 };
 
 // A statement text with its stored result and the rows handed out from it.
@@ -27,11 +30,16 @@ struct StatementHandle {
   uint32_t rows_fetched = 0;
 };
 
-// Connects with the connection character set latin1 (Windows-1252), port 0
-// and no socket (the client library's defaults; an empty host is its default
-// host), counting found rather than changed rows (CLIENT_FOUND_ROWS), then
-// switches automatic commits off. Returns 0 or the client
-// library's error number, with number and text recorded in db.
+// Connects with the connection character set latin1 (Windows-1252), the
+// port of db.options (0: the client library's default) and no socket (an
+// empty host is the client library's default host), counting found rather
+// than changed rows (CLIENT_FOUND_ROWS), TLS as db.options ask
+// (2026 when it is asked for and the server offers none), no automatic
+// reconnect, and timeouts: kConnectTimeout to connect, and for every read and
+// write ReadTimeoutFor the server's innodb_lock_wait_timeout (connecting once
+// more when the first connection's guess was too short). Then switches
+// automatic commits off. Returns 0 or the client library's error number,
+// with number and text recorded in db.
 int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
                 const std::string& host, const std::string& database);
 
@@ -42,8 +50,9 @@ extern const char kBookingDatabase[];  // "KVSYSTEM"
 // is refused before any connection is tried (the client library would log
 // in as the operating-system user), with kAccountNoUser and
 // kAccountNoUserText recorded in db; otherwise SQL_Connect with its user,
-// password and host on KVSYSTEM. Returns 0, kAccountNoUser or the client
-// library's error number.
+// password and host on KVSYSTEM, and its connection settings (port, TLS,
+// TLS_CA) in db.options; db.options.longest_wait stays the caller's.
+// Returns 0, kAccountNoUser or the client library's error number.
 int SQL_ConnectAccount(DbConnection& db, const Account& account);
 
 // True when status is one of the client library's own error numbers (2000 to

@@ -11,6 +11,9 @@
 
 namespace {
 
+// The longest wait a run asks the server for itself (the run guard's).
+constexpr int kEndingWait = 60;
+
 class DbConnectionTest : public ConnectedDatabaseTest {
  protected:
   // Runs text on handle_ and returns SQL_Execute's status.
@@ -162,6 +165,121 @@ TEST_F(DbConnectionTest, ReadCommittedUnlessTheServerLogsStatements) {
   EXPECT_EQ(SQL_Execute(forced, update), 1665);
   SQL_Close(logged);
   SQL_Close(forced);
+}
+
+// Each TLS word against the TLS test server and the server without TLS, over
+// TCP on the port of the options: encrypted as asked, or refused with 2026
+// (an authority that did not sign the certificate, a name it does not carry,
+// no authority's file, a server without TLS). A plaintext login is refused
+// by require_secure_transport, as the account's password would be.
+TEST(DbConnectTlsTest, EachTlsWordAgainstServersWithAndWithoutTls) {
+  const TlsTestServer tls = TestTlsServer();
+  ASSERT_FALSE(HasFailure());
+  enum { kOff, kRequired, kVerify };
+  struct Case {
+    unsigned port;
+    const char* host;
+    int mode;
+    std::string ca;
+    int status;
+  };
+  const Case cases[] = {
+      {tls.port, "127.0.0.1", kOff, "", 1045},
+      {tls.port, "127.0.0.1", kRequired, "", 0},
+      {tls.port, "127.0.0.2", kRequired, "", 0},
+      {tls.port, "127.0.0.1", kVerify, tls.ca, 0},
+      {tls.port, "127.0.0.1", kVerify, tls.other_ca, CR_SSL_CONNECTION_ERROR},
+      {tls.port, "127.0.0.2", kVerify, tls.ca, CR_SSL_CONNECTION_ERROR},
+      {tls.port, "127.0.0.1", kVerify, tls.ca + ".missing", CR_SSL_CONNECTION_ERROR},
+      {TestDbPort(), "127.0.0.1", kOff, "", 0},
+      {TestDbPort(), "127.0.0.1", kRequired, "", CR_SSL_CONNECTION_ERROR},
+      {TestDbPort(), "127.0.0.1", kVerify, tls.ca, CR_SSL_CONNECTION_ERROR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.port) + " " + c.host + " " + std::to_string(c.mode) + " " + c.ca);
+    DbConnection db;
+    db.options.port = c.port;
+    db.options.tls = c.mode != kOff;
+    db.options.tls_verify = c.mode == kVerify;
+    db.options.tls_ca = c.ca;
+    EXPECT_EQ(SQL_Connect(db, TestDbUser(), TestDbPassword(), c.host, "KVSYSTEM"), c.status)
+        << db.last_error;
+    if (c.status == 0 && db.mysql != nullptr) {
+      EXPECT_EQ(mysql_get_ssl_cipher(db.mysql) != nullptr, c.mode != kOff);
+    } else if (c.status != 0) {
+      EXPECT_EQ(db.mysql, nullptr);
+    }
+    if (c.port == TestDbPort() && c.mode == kRequired) {
+      EXPECT_EQ(db.last_error, kNoTlsText);
+    }
+    SQL_Close(db);
+  }
+}
+
+// The read timeout outlasts the longer of the caller's own wait and the
+// server's innodb_lock_wait_timeout, read from the server: when the first
+// guess falls short, a second connection is made with the longer one.
+TEST_F(DbConnectionTest, TimeoutsOutlastTheLongestWait) {
+  struct Case {
+    int lock_wait;
+    int longest_wait;
+    int read_timeout;
+    int connections;
+  };
+  const Case cases[] = {{1, kEndingWait, 90, 1},
+                        {50, kEndingWait, 90, 1},
+                        {200, kEndingWait, 230, 2},
+                        {200, 0, 230, 2},
+                        {1, 0, 80, 1},
+                        {1073741824, 0, kMaxReadTimeout, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lock_wait);
+    Exec("SET GLOBAL innodb_lock_wait_timeout = " + std::to_string(c.lock_wait));
+    const int before = std::stoi(Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1]);
+    DbConnection db;
+    db.options.longest_wait = c.longest_wait;
+    ASSERT_EQ(SQL_Connect(db, TestDbUser(), TestDbPassword(), "", "KVSYSTEM"), 0);
+    EXPECT_EQ(db.read_timeout, c.read_timeout);
+    EXPECT_EQ(std::stoi(Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1]) - before,
+              c.connections);
+    unsigned read = 0, write = 0, connect = 0;
+    mysql_get_option(db.mysql, MYSQL_OPT_READ_TIMEOUT, &read);
+    mysql_get_option(db.mysql, MYSQL_OPT_WRITE_TIMEOUT, &write);
+    mysql_get_option(db.mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connect);
+    EXPECT_EQ(read, static_cast<unsigned>(c.read_timeout));
+    EXPECT_EQ(write, static_cast<unsigned>(c.read_timeout));
+    EXPECT_EQ(connect, static_cast<unsigned>(kConnectTimeout));
+    SQL_Close(db);
+  }
+  Exec("SET GLOBAL innodb_lock_wait_timeout = 50");
+}
+
+// No automatic reconnect: after the connection was killed, every statement
+// fails; a reconnect would run the rest in autocommit mode.
+TEST_F(DbConnectionTest, KilledConnectionStaysLost) {
+  Exec("KILL CONNECTION " + std::to_string(mysql_thread_id(db_.mysql)));
+  EXPECT_NE(Run("SELECT 1"), 0);
+  EXPECT_EQ(Run("SELECT 1"), CR_SERVER_GONE_ERROR);
+  EXPECT_EQ(Run("INSERT INTO KVSYSTEM.KVS321BEW (BewIDN) VALUES ('after')"), CR_SERVER_GONE_ERROR);
+  EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW"), (Rows{{"0"}}));
+}
+
+// An ed25519 account, the login MariaDB recommends: the client library has
+// its plugin (loaded on Linux, built in on Windows).
+TEST_F(DbConnectionTest, Ed25519AccountConnects) {
+  if (Query("SELECT COUNT(*) FROM information_schema.PLUGINS WHERE PLUGIN_NAME = 'ed25519'") ==
+      Rows{{"0"}}) {
+    Exec("INSTALL SONAME 'auth_ed25519'");
+  }
+  const std::string account = "'halvorn_ed'@'" + TestDbClientHost() + "'";
+  Exec("DROP USER IF EXISTS " + account);
+  Exec("CREATE USER " + account + " IDENTIFIED VIA ed25519 USING PASSWORD('Kurve-25519')");
+  Exec("GRANT SELECT ON KVSYSTEM.* TO " + account);
+  DbConnection ed;
+  EXPECT_EQ(SQL_Connect(ed, "halvorn_ed", "Kurve-25519", "", "KVSYSTEM"), 0) << ed.last_error;
+  EXPECT_EQ(SQL_Connect(ed, "halvorn_ed", "falsch", "", "KVSYSTEM"), 1045) << ed.last_error;
+  SQL_Close(ed);
+  Exec("DROP USER " + account);
 }
 
 }  // namespace

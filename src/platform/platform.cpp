@@ -2,6 +2,8 @@
 // file locks, the file size limit and the exit status width.
 #include "platform/platform.h"
 
+#include <cstdio>
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -19,6 +21,15 @@
 std::string SiblingPath(const std::string& path, const char* name) {
   const size_t slash = path.find_last_of("/\\");
   return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
+}
+
+bool CanReadFile(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fgetc(file);  // a directory opens on some systems but cannot be read
+  const bool readable = !std::ferror(file);
+  std::fclose(file);
+  return readable;
 }
 
 #ifdef _WIN32

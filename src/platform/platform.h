@@ -46,6 +46,9 @@ int ReplaceFileAtomically(const std::string& from, const std::string& to);
 // path has neither.
 std::string SiblingPath(const std::string& path, const char* name);
 
+// True when the file at path can be opened and read (a directory cannot).
+bool CanReadFile(const std::string& path);
+
 // An exclusive lock on a file, held until ReleaseFileLock or the process ends.
 struct FileLock {
   long long handle = -1;

@@ -69,4 +69,15 @@ TEST(PlatformTest, SiblingPathIsBesideTheFile) {
   }
 }
 
+// The settings file and the authority's file of TLS_CA are checked with it.
+TEST(PlatformTest, CanReadFileOnlyOfAReadableFile) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("ca.pem"), "x"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.pem"), ""));
+  EXPECT_TRUE(CanReadFile(dir.File("ca.pem")));
+  EXPECT_TRUE(CanReadFile(dir.File("empty.pem")));
+  EXPECT_FALSE(CanReadFile(dir.File("missing.pem")));
+  EXPECT_FALSE(CanReadFile(dir.path()));
+}
+
 }  // namespace

@@ -9,10 +9,6 @@ const char kRunGuardFileName[] = "Halvorn_MySQL.sperre";
 
 namespace {
 
-// Seconds to wait for a run whose connection the server is already ending
-// (its client died): as long as the rollback of its transaction takes.
-constexpr int kEndingRunWait = 60;
-
 // How long a guard held by a run that was just killed may still look alive:
 // until the server notices that the client is gone.
 constexpr int kNoticeChecks = 20;

@@ -16,6 +16,11 @@ constexpr int kExitRunning = 95;
 // The server-side name of the guard.
 extern const char kRunGuardName[];  // "KVSYSTEM.KVS321BEW"
 
+// Seconds a run waits for the guard of a run whose connection the server is
+// already ending (its client died): as long as the rollback of its
+// transaction takes. The longest wait the run itself asks the server for.
+constexpr int kEndingRunWait = 60;
+
 // The stand-in lock file's name, in the transfer file's directory.
 extern const char kRunGuardFileName[];  // "Halvorn_MySQL.sperre"
 

@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
+#include "db/connect_options.h"
 #include "platform/platform.h"
+#include "run/run_guard.h"
 #include "test/run_tree.h"
 
 namespace {
@@ -60,13 +62,15 @@ long long FileSize(const std::string& path) {
 // has passed on a COMMIT (the server has the COMMIT, the program loses its
 // connection), close every later connection at once, and make the server
 // look as if it gave no named locks (GET_LOCK arrives as GET_LOXK, which the
-// server does not know).
+// server does not know), or accept every connection and never say a word (a
+// server that hangs before its greeting).
 class Relay {
  public:
   struct Faults {
     bool cut_after_commit = false;
     bool refuse_later = false;
     bool no_named_locks = false;
+    bool silent = false;
   };
 
   explicit Relay(Faults faults) : faults_(faults) {
@@ -93,11 +97,16 @@ class Relay {
  private:
   void Serve() {
     std::vector<std::thread> relays;
+    std::vector<int> silenced;
     while (!stop_) {
       pollfd ready = {listener_, POLLIN, 0};
       if (poll(&ready, 1, 50) <= 0) continue;
       const int client = accept(listener_, nullptr, nullptr);
       if (client < 0) continue;
+      if (faults_.silent) {
+        silenced.push_back(client);
+        continue;
+      }
       const bool first = relays.empty();
       if (!first && faults_.refuse_later) {
         close(client);
@@ -106,6 +115,7 @@ class Relay {
       relays.emplace_back([this, client, first] { Pass(client, first); });
     }
     for (std::thread& relay : relays) relay.join();
+    for (int client : silenced) close(client);
   }
 
   void Pass(int client, bool first) {
@@ -708,6 +718,59 @@ TEST_F(TransferFaultTest, GuardFallsBackToTheFileLock) {
   rmdir(lock.c_str());
   WriteSettings(TestDbPassword(), "localhost");
   ExpectCleanRunMakesItExactlyOnce();
+}
+
+// A server that stops answering: frozen in the middle of the run (kill -STOP,
+// kill -CONT once the run has ended), or a listener that accepts and never
+// greets. The run ends within its bound, the read timeout (the longer of the
+// guard's wait and the server's lock wait, plus the margin) or the connect
+// timeout, with nothing of it left in the file.
+TEST_F(TransferFaultTest, ServerThatStopsAnsweringEndsTheRunInTime) {
+  const std::string data_dir =
+      Env("HALVORN_DB_SOCKET").substr(0, Env("HALVORN_DB_SOCKET").find_last_of('/'));
+  const pid_t server =
+      static_cast<pid_t>(std::atoll(ReadFileBytes(data_dir + "/mysqld.pid").c_str()));
+  ASSERT_GT(server, 0);
+  const int lock_wait = std::atoi(Query("SELECT @@innodb_lock_wait_timeout")[0][0].c_str());
+  for (bool frozen : {true, false}) {
+    SCOPED_TRACE(frozen ? "frozen server" : "silent listener");
+    if (!frozen) AddBookings(kBookings + 1, kBookings);
+    const long long base = FileSize(transfer_);
+    Relay listener({false, false, false, true});
+    ProgramResult run;
+    std::chrono::duration<double> took{};
+    double bound = kConnectTimeout;
+    if (frozen) {
+      bound = std::max(kEndingRunWait, lock_wait) + kReadTimeoutMargin;
+      RunningProgram program = Start();
+      ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > base + After(0.3); }));
+      Stop(program);
+      ASSERT_EQ(kill(server, SIGSTOP), 0);
+      const auto start = std::chrono::steady_clock::now();
+      Continue(program);
+      run = FinishProgram(program);
+      took = std::chrono::steady_clock::now() - start;
+      ASSERT_EQ(kill(server, SIGCONT), 0);
+      EXPECT_NE(Log().rfind("Markieren fehlgeschlagen, Fehler: 2013, "), std::string::npos);
+      EXPECT_EQ(run.exit_status, 0);
+    } else {
+      ASSERT_GT(listener.port(), 0);
+      ASSERT_TRUE(WriteFileBytes(settings_,
+                                 AccountSettings(TestDbUser(), TestDbPassword(), "127.0.0.1") +
+                                     SettingsRecord(5, "PORT", std::to_string(listener.port()))));
+      const auto start = std::chrono::steady_clock::now();
+      run = Run({settings_});
+      took = std::chrono::steady_clock::now() - start;
+      WriteSettings(TestDbPassword(), "localhost");
+      EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 2013\n");
+      EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(2013));
+    }
+    EXPECT_GE(took.count(), bound - 1);
+    EXPECT_LT(took.count(), bound + 10);
+    EXPECT_EQ(FileSize(transfer_), std::max(base, 0LL));
+    EXPECT_FALSE(FileExists(record_));
+    ExpectCleanRunMakesItExactlyOnce();
+  }
 }
 
 }  // namespace

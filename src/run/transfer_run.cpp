@@ -77,16 +77,6 @@ void StartProtocol(RunState& state) {
                 "\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Protokollierung gestartet:");
 }
 
-// True when the file at path can be opened and read.
-bool CanRead(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fgetc(file);  // a directory opens on some systems but cannot be read
-  const bool readable = !std::ferror(file);
-  std::fclose(file);
-  return readable;
-}
-
 // Sets up the session the statements are written for; a connection that
 // cannot be set up is closed and refused like a refused connection.
 int SetUpSession(RunState& state) {
@@ -99,7 +89,7 @@ int SetUpSession(RunState& state) {
 
 int ReadSettingsAndConnect(RunState& state) {
   const std::string& settings = state.command_line.settings_path;
-  if (!CanRead(settings)) {
+  if (!CanReadFile(settings)) {
     const char missing[] = "Veltrano.Ini-Datei nicht gefunden";
     WriteProtocol(state.protocol, missing);
     std::fputs(missing, state.out);
@@ -107,6 +97,19 @@ int ReadSettingsAndConnect(RunState& state) {
     return kExitSettingsMissing;
   }
   ReadAccount(settings, state.account);
+  std::string problem;
+  if (!state.account.login.empty() &&
+      ReadConnectionSettings(settings, state.account.connection, problem) != 0) {
+    // Like a missing file: nothing is connected.
+    const std::string line = "Einstellungsdatei unbrauchbar: " + problem;
+    WriteProtocol(state.protocol, line);
+    std::fprintf(state.out, "%s\n", line.c_str());
+    NoteError(state, 0, line);
+    return kExitSettingsMissing;
+  }
+  // A run never waits longer for the server in one statement than for the
+  // guard of a run that died.
+  state.db.options.longest_wait = kEndingRunWait;
   int status = SQL_ConnectAccount(state.db, state.account);
   if (status == 0) status = SetUpSession(state);
   if (status != 0) {

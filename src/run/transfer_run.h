@@ -41,9 +41,11 @@ struct RunState {
   RunReport report;              // for the status file beside BEWDATA.dat
 };
 
-// Reads the account from the settings file and connects. Returns 0; 97 when
-// the settings file cannot be read; otherwise the client library's error
-// number. Reports both failures on the console and in the protocol.
+// Reads the account and its connection settings from the settings file and
+// connects. Returns 0; 97 when the settings file cannot be read or its PORT,
+// TLS or TLS_CA cannot be used (nothing is connected); otherwise the client
+// library's error number. Reports every failure on the console and in the
+// protocol.
 int ReadSettingsAndConnect(RunState& state);
 
 // Performs one run for the arguments after the program name and returns the

@@ -409,6 +409,93 @@ TEST_F(TransferRunTest, NoServerEndsWithTheClientLibrarysErrorNumber) {
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
+// PORT, TLS and TLS_CA: a run over TLS to the TLS test server (PORT before
+// MYSQL_TCP_PORT), a refused handshake or a server without TLS as a refused
+// connection (2026), and unusable settings refused before connecting (97).
+TEST_F(TransferRunTest, ConnectionSettingsTakeTheRunToTlsOrRefuseIt) {
+  AddPlainBooking(1);
+  const TlsTestServer tls = TestTlsServer();
+  const std::string port = SettingsRecord(5, "PORT", std::to_string(tls.port));
+  const std::string verify =
+      SettingsRecord(6, "TLS", "VERIFY_IDENTITY") + SettingsRecord(7, "TLS_CA", tls.ca);
+  const std::string required = SettingsRecord(6, "TLS", "REQUIRED");
+  const std::string refused = "Datenbankverbindung fehlgeschlagen, Fehler: 2026";
+  struct Case {
+    std::string user;
+    std::string host;
+    std::string records;
+    std::vector<std::string> env;
+    int exit_status;
+    std::string out;
+    std::string log;
+  };
+  std::vector<Case> cases = {
+      {TestDbUser(),
+       "127.0.0.1",
+       port + verify,
+       {"MYSQL_TCP_PORT=1"},
+       1,
+       "",
+       "Anzahl \xFC"
+       "bergebener Buchungen : 0\r\n"},
+      {TestDbUser(),
+       "127.0.0.2",
+       port + verify,
+       {},
+       ConnectFailureExitStatus(2026),
+       refused + "\n",
+       refused + ", "},
+      {TestDbUser(),
+       "127.0.0.1",
+       SettingsRecord(5, "PORT", std::to_string(TestDbPort())) + required,
+       {},
+       ConnectFailureExitStatus(2026),
+       refused + "\n",
+       refused + ", TLS verlangt, aber der Server bietet es nicht an\r\n"},
+      {TestDbUser(),
+       "127.0.0.1",
+       SettingsRecord(5, "PORT", "33o6") + required,
+       {},
+       97,
+       "Einstellungsdatei unbrauchbar: PORT ist keine Portnummer (nur Ziffern, 1 bis 65535): "
+       "\"33o6\"\n",
+       "\r\nEinstellungsdatei unbrauchbar: PORT ist keine Portnummer (nur Ziffern, 1 bis 65535): "
+       "\"33o6\"\r\nVerbinden mit Datenbank fehlgeschlagen\r\n"},
+      {TestDbUser(),
+       "127.0.0.1",
+       port + SettingsRecord(6, "TLS", "PREFERRED"),
+       {},
+       97,
+       "Einstellungsdatei unbrauchbar: TLS ist weder REQUIRED noch VERIFY_IDENTITY: "
+       "\"PREFERRED\"\n",
+       "Verbinden mit Datenbank fehlgeschlagen\r\n"},
+  };
+#ifndef _WIN32
+  // An account that is REQUIRE SSL, over the unix socket.
+  cases.push_back({"halvorn_ssl",
+                   "localhost",
+                   required,
+                   {"MYSQL_UNIX_PORT=" + tls.socket},
+                   1,
+                   "",
+                   "Anzahl \xFC"
+                   "bergebener Buchungen : 0\r\n"});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host + " " + c.user + " " + c.out);
+    ASSERT_TRUE(
+        WriteFileBytes(settings_, AccountSettings(c.user, TestDbPassword(), c.host) + c.records));
+    ProgramSpec spec = Spec({settings_});
+    spec.env = c.env;
+    const ProgramResult run = RunProgram(spec);
+    EXPECT_EQ(run.exit_status, c.exit_status) << run.out;
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_NE(Log().rfind(c.log), std::string::npos) << Log();
+  }
+  EXPECT_EQ(Marks()[0][2], "NULL");
+  EXPECT_EQ(Transfer(), "");
+}
+
 #ifdef _WIN32
 // Windows only: the receiving system holds BEWDATA.dat open without sharing
 // while it reads it. The run cannot open the file and ends as for a missing

@@ -39,6 +39,20 @@ std::string TestDbClientHost() { return "localhost"; }
 std::string TestDbLocalhostConnection() { return "Localhost via UNIX socket"; }
 #endif
 
+unsigned TestDbPort() { return static_cast<unsigned>(std::atoi(Env("HALVORN_DB_PORT").c_str())); }
+
+TlsTestServer TestTlsServer() {
+  TlsTestServer server;
+  server.socket = Env("HALVORN_TLS_DB_SOCKET");
+  server.port = static_cast<unsigned>(std::atoi(Env("HALVORN_TLS_DB_PORT").c_str()));
+  server.ca = Env("HALVORN_TLS_CA");
+  server.other_ca = Env("HALVORN_TLS_OTHER_CA");
+  EXPECT_TRUE(server.port != 0 && !server.ca.empty() && !server.other_ca.empty())
+      << "HALVORN_TLS_DB_PORT, HALVORN_TLS_CA or HALVORN_TLS_OTHER_CA is not set: start the "
+         "test servers with scripts/db_server.sh (scripts/test.sh does)";
+  return server;
+}
+
 void PointClientAtTestServer() {
   SetEnv("MYSQL_UNIX_PORT", Env("HALVORN_DB_SOCKET"));
   SetEnv("MYSQL_TCP_PORT", Env("HALVORN_DB_PORT"));

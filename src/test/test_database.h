@@ -30,6 +30,23 @@ std::string TestDbClientHost();
 // information): over the unix socket on POSIX, over TCP on Windows.
 std::string TestDbLocalhostConnection();
 
+// The test server's loopback port (HALVORN_DB_PORT).
+unsigned TestDbPort();
+
+// The second test server that scripts/db_server.sh starts: TLS with a
+// certificate for localhost and 127.0.0.1, require_secure_transport, listening
+// on 127.0.0.1 and 127.0.0.2, with the schema, the test account and the
+// account halvorn_ssl (REQUIRE SSL, the test account's password).
+struct TlsTestServer {
+  std::string socket;    // HALVORN_TLS_DB_SOCKET
+  unsigned port = 0;     // HALVORN_TLS_DB_PORT
+  std::string ca;        // HALVORN_TLS_CA: the authority that signed its certificate
+  std::string other_ca;  // HALVORN_TLS_OTHER_CA: an authority that did not
+};
+
+// The TLS test server; a test fails, never skips, without its variables.
+TlsTestServer TestTlsServer();
+
 // Makes the program's own client calls (port 0, no socket, empty host) reach
 // the test server by pointing the client library's default socket and port at
 // it. Call before the first connection of the process.

@@ -56,10 +56,63 @@ int QueryRows(DbConnection& db, const std::string& text, int columns,
 }
 
 std::string HostLine(const Account& account, ShowValueFn show) {
-  if (!account.host.empty()) return Shown(account.host, show);
+  const std::string port =
+      account.connection.port == 0 ? "" : ", Port " + std::to_string(account.connection.port);
+  if (!account.host.empty()) return Shown(account.host, show) + port;
   return std::string("Standard-Host der Client-Bibliothek (NET8 ist ") +
          (account.net8.empty() ? "leer" : std::to_string(account.net8.size()) + " Zeichen lang") +
-         ")";
+         ")" + port;
+}
+
+// Reports how the connection is encrypted, and whether the server's
+// certificate was verified.
+void ReportTls(DbConnection& db, const Account& account, ShowValueFn show, std::string& report) {
+  std::vector<std::vector<std::string>> rows;
+  std::string version;
+  std::string cipher;
+  if (QueryRows(db, "SHOW SESSION STATUS WHERE Variable_name IN ('Ssl_version', 'Ssl_cipher')", 2,
+                rows) == 0) {
+    for (const auto& row : rows) (row[0] == "Ssl_version" ? version : cipher) = row[1];
+  }
+  if (cipher.empty()) {
+    report += "TLS         : unverschluesselt\n";
+    std::string offered;
+    if (SQL_QueryValue(db, "SELECT @@have_ssl", offered) == 0 && offered == "YES") {
+      report +=
+          "HINWEIS: der Server bietet TLS an; mit TLS=REQUIRED oder VERIFY_IDENTITY in der "
+          "Einstellungsdatei gingen Buchungen und Namen verschluesselt ueber das Netz\n";
+    }
+    return;
+  }
+  report += "TLS         : " + version + ", " + cipher;
+  if (account.connection.tls == kTlsVerifyIdentity) {
+    report += ", Zertifikat geprueft (TLS_CA " + Shown(account.connection.tls_ca, show) +
+              ", Name " + Shown(account.host.empty() ? "localhost" : account.host, show) + ")\n";
+  } else {
+    report += ", Zertifikat nicht geprueft (TLS=VERIFY_IDENTITY prueft es)\n";
+  }
+}
+
+// Warns when the server may lose a commit it has already answered in a
+// power cut: the next run would hand over those bookings a second time.
+void CheckDurability(DbConnection& db, std::string& report) {
+  std::vector<std::vector<std::string>> rows;
+  if (QueryRows(db, "SELECT @@innodb_flush_log_at_trx_commit, @@log_bin, @@sync_binlog", 3, rows) !=
+          0 ||
+      rows.empty()) {
+    return;
+  }
+  const char consequence[] =
+      ": nach einem Stromausfall kann eine schon bestaetigte Uebergabe fehlen, ihre Buchungen "
+      "werden dann ein zweites Mal uebergeben\n";
+  if (rows[0][0] != "1") {
+    report +=
+        "WARNUNG: innodb_flush_log_at_trx_commit ist " + rows[0][0] + ", nicht 1" + consequence;
+  }
+  if (rows[0][1] == "1" && rows[0][2] != "1") {
+    report += "WARNUNG: sync_binlog ist " + rows[0][2] +
+              ", nicht 1, bei eingeschaltetem Binaerlog" + consequence;
+  }
 }
 
 // Reports the table and the pending bookings. Returns true when the table
@@ -126,6 +179,11 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
   Account account;
   ReadAccount(path, account);
   report += "Benutzer    : " + Shown(account.login, show) + "\n";
+  std::string problem;
+  if (!account.login.empty() && ReadConnectionSettings(path, account.connection, problem) != 0) {
+    report += "FEHLER: Einstellungsdatei unbrauchbar: " + problem + "\n";
+    return Result(report, false);
+  }
   report += "Host        : " + HostLine(account, show) + "\n";
   DbConnection db;
   if (SQL_ConnectAccount(db, account) != 0) {
@@ -138,6 +196,7 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
   // latin1 is refused by a run.
   const bool session = SQL_SetUpSession(db) == 0;
   const std::string session_failure = Failure(db);
+  ReportTls(db, account, show, report);
 
   // Nothing of this check may change the database.
   StatementHandle read_only;
@@ -153,6 +212,7 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
     report += "FEHLER: die Verbindung laesst sich nicht wie bei einem Lauf einrichten, " +
               session_failure + "\n";
   }
+  CheckDurability(db, report);
   const bool table = CheckTable(db, report);
   const bool privileges = CheckPrivileges(db, report);
   SQL_Close(db);

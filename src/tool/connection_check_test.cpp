@@ -17,10 +17,12 @@ namespace {
 class ConnectionCheckTest : public DatabaseTest {
  protected:
   // Checks an account; the report must contain every text given, and none
-  // of those marked with a leading "-".
+  // of those marked with a leading "-". The records after the account's four
+  // are extra.
   void ExpectCheck(const std::string& user, const std::string& password, const std::string& host,
-                   int status, const std::vector<std::string>& texts) {
-    ASSERT_TRUE(WriteFileBytes(settings_, AccountSettings(user, password, host)));
+                   int status, const std::vector<std::string>& texts,
+                   const std::string& extra = "") {
+    ASSERT_TRUE(WriteFileBytes(settings_, AccountSettings(user, password, host) + extra));
     Check(status, texts);
   }
 
@@ -47,15 +49,25 @@ class ConnectionCheckTest : public DatabaseTest {
 TEST_F(ConnectionCheckTest, UsableAccountOverSocketAndTcp) {
   AddBookings();
   const std::string version = Query("SELECT VERSION()")[0][0];
-  ExpectCheck(TestDbUser(), TestDbPassword(), "localhost", kConnectionUsable,
-              {"Verbindungspruefung mit " + settings_ + "\nBenutzer    : " + TestDbUser() +
-               "\nHost        : localhost\nVerbindung  : hergestellt, " +
-               TestDbLocalhostConnection() + "\nServer      : " + version +
-               "\nZeichensatz : latin1\n"
-               "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n"
-               "Buchungen   : 3 nicht uebergeben\n"
-               "Rechte      : SELECT ja, UPDATE ja, DELETE ja\n"
-               "Ergebnis: in Ordnung\n"});
+  ExpectCheck(
+      TestDbUser(), TestDbPassword(), "localhost", kConnectionUsable,
+      {"Verbindungspruefung mit " + settings_ + "\nBenutzer    : " + TestDbUser() +
+       "\nHost        : localhost\nVerbindung  : hergestellt, " + TestDbLocalhostConnection() +
+       "\nTLS         : unverschluesselt\n"
+       "Server      : " +
+       version +
+       "\nZeichensatz : latin1\n"
+       // The test server trades durability for speed.
+       "WARNUNG: innodb_flush_log_at_trx_commit ist 2, nicht 1: nach einem Stromausfall "
+       "kann eine schon bestaetigte Uebergabe fehlen, ihre Buchungen werden dann ein "
+       "zweites Mal uebergeben\n"
+       "WARNUNG: sync_binlog ist 0, nicht 1, bei eingeschaltetem Binaerlog: nach einem "
+       "Stromausfall kann eine schon bestaetigte Uebergabe fehlen, ihre Buchungen werden "
+       "dann ein zweites Mal uebergeben\n"
+       "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n"
+       "Buchungen   : 3 nicht uebergeben\n"
+       "Rechte      : SELECT ja, UPDATE ja, DELETE ja\n"
+       "Ergebnis: in Ordnung\n"});
   // The port comes from the client library's environment, as for a run.
   ExpectCheck(TestDbUser(), TestDbPassword(), "127.0.0.1", kConnectionUsable,
               {"Verbindung  : hergestellt, 127.0.0.1 via TCP/IP\n", "-FEHLER"});
@@ -85,6 +97,57 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
   EXPECT_EQ(CheckConnection(dir_.File("missing.ini"), report), kConnectionUnusable);
   EXPECT_EQ(report, "FEHLER: die Datei " + dir_.File("missing.ini") +
                         " kann nicht geoeffnet werden\nErgebnis: fehlerhaft\n");
+}
+
+// The port of the settings file, the TLS version and cipher, and whether the
+// certificate was verified; refusals as a run meets them. The TLS test server
+// commits durably, so no warning about it.
+TEST_F(ConnectionCheckTest, SaysHowTheConnectionIsEncrypted) {
+  const TlsTestServer tls = TestTlsServer();
+  const std::string port = SettingsRecord(5, "PORT", std::to_string(tls.port));
+  const std::string required = SettingsRecord(6, "TLS", "REQUIRED");
+  const std::string verify =
+      SettingsRecord(6, "TLS", "VERIFY_IDENTITY") + SettingsRecord(7, "TLS_CA", tls.ca);
+  struct Case {
+    std::string host;
+    std::string records;
+    int status;
+    std::vector<std::string> texts;
+  };
+  const Case cases[] = {
+      {"127.0.0.1",
+       port + required,
+       kConnectionUsable,
+       {"Host        : 127.0.0.1, Port " + std::to_string(tls.port) +
+            "\nVerbindung  : hergestellt, 127.0.0.1 via TCP/IP\nTLS         : TLSv1.",
+        ", Zertifikat nicht geprueft (TLS=VERIFY_IDENTITY prueft es)\nServer      : ", "-WARNUNG",
+        "Ergebnis: in Ordnung\n"}},
+      {"127.0.0.1",
+       port + verify,
+       kConnectionUsable,
+       {", Zertifikat geprueft (TLS_CA " + tls.ca + ", Name 127.0.0.1)\nServer      : "}},
+      {"127.0.0.2",
+       port + verify,
+       kConnectionUnusable,
+       {"Verbindung  : fehlgeschlagen\nFEHLER: Datenbankverbindung fehlgeschlagen, Fehler: "
+        "2026, "}},
+      {"127.0.0.1", port, kConnectionUnusable, {"Fehler: 1045, Access denied"}},
+      {"127.0.0.1",
+       SettingsRecord(5, "PORT", std::to_string(TestDbPort())) + required,
+       kConnectionUnusable,
+       {"FEHLER: Datenbankverbindung fehlgeschlagen, Fehler: 2026, TLS verlangt, aber der Server "
+        "bietet es nicht an\n"}},
+      {"127.0.0.1",
+       SettingsRecord(5, "PORT", "33o6"),
+       kConnectionUnusable,
+       {"Benutzer    : " + TestDbUser() +
+        "\nFEHLER: Einstellungsdatei unbrauchbar: PORT ist keine Portnummer (nur Ziffern, 1 "
+        "bis 65535): \"33o6\"\nErgebnis: fehlerhaft\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    ExpectCheck(TestDbUser(), TestDbPassword(), c.host, c.status, c.texts, c.records);
+  }
 }
 
 TEST_F(ConnectionCheckTest, MissingTableFails) {

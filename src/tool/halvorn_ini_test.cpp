@@ -50,4 +50,41 @@ TEST_F(SettingsToolDatabaseTest, ConnectReportsByExitStatus) {
   EXPECT_NE(run.out.find("Halvorn_Ini verbinden <Veltrano.ini>"), std::string::npos) << run.out;
 }
 
+#ifndef _WIN32
+// Over the TLS test server's unix socket, where require_secure_transport asks
+// for no TLS: an account that is REQUIRE SSL needs TLS=REQUIRED, and for an
+// unencrypted connection "verbinden" says that the server offers TLS.
+TEST_F(SettingsToolDatabaseTest, ConnectSaysWhetherItIsEncrypted) {
+  const TlsTestServer tls = TestTlsServer();
+  ScopedTempDir dir;
+  const std::string settings = dir.File("Veltrano.ini");
+  struct Case {
+    std::string user;
+    std::string tls;
+    int status;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"halvorn_ssl", "", 1, "Fehler: 1045, Access denied for user 'halvorn_ssl'@'localhost'"},
+      {"halvorn_ssl", "REQUIRED", 0,
+       "Verbindung  : hergestellt, Localhost via UNIX socket\nTLS         : TLSv1."},
+      {TestDbUser(), "", 0,
+       "TLS         : unverschluesselt\nHINWEIS: der Server bietet TLS an; mit TLS=REQUIRED oder "
+       "VERIFY_IDENTITY in der Einstellungsdatei gingen Buchungen und Namen verschluesselt ueber "
+       "das Netz\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(WriteFileBytes(settings, AccountSettings(c.user, TestDbPassword(), "localhost") +
+                                             SettingsRecord(5, "TLS", c.tls)));
+    ProgramSpec spec;
+    spec.path = HALVORN_INI;
+    spec.args = {"verbinden", settings};
+    spec.env = {kPlainLocale, "MYSQL_UNIX_PORT=" + tls.socket};
+    const ProgramResult run = RunProgram(spec);
+    EXPECT_EQ(run.exit_status, c.status) << run.out;
+    EXPECT_NE(run.out.find(c.text), std::string::npos) << run.out;
+  }
+}
+#endif
+
 }  // namespace

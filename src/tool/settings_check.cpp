@@ -5,12 +5,35 @@
 #include <vector>
 
 #include "config/account.h"
+#include "config/connection_settings.h"
 #include "config/settings_file.h"
+#include "platform/platform.h"
 
 namespace {
 
-// The keys a run looks up, in its order.
-const char* const kRunKeys[] = {"LOGIN", "PASS", "DB_SYSTEM", "NET8"};
+// The keys a run looks up, in its order. The last three are connection
+// settings: only a record carrying the key sets them.
+const char* const kRunKeys[] = {"LOGIN", "PASS", "DB_SYSTEM", "NET8", "PORT", "TLS", "TLS_CA"};
+
+bool IsConnectionKey(const std::string& key) {
+  return key == "PORT" || key == "TLS" || key == "TLS_CA";
+}
+
+// Checks the connection settings as a run would take them. Returns false
+// when a run would refuse them.
+bool CheckConnectionValues(ConnectionSettings& settings, std::string& warnings) {
+  std::string problem;
+  bool usable = CheckConnectionSettings(settings, problem) == 0;
+  if (!usable) warnings += "FEHLER: " + problem + " (so verbindet das Programm nicht)\n";
+  if (settings.tls_ca.empty()) return usable;
+  if (!CanReadFile(settings.tls_ca)) {
+    warnings += "FEHLER: TLS_CA \"" + settings.tls_ca + "\" kann nicht gelesen werden\n";
+    usable = false;
+  } else if (usable && settings.tls != kTlsVerifyIdentity) {
+    warnings += "HINWEIS: TLS_CA wird nur mit TLS=VERIFY_IDENTITY gebraucht\n";
+  }
+  return usable;
+}
 
 std::string Lines(int header_line, int data_line) {
   if (header_line == data_line) return "Zeile " + std::to_string(header_line);
@@ -124,6 +147,7 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
   std::string warnings;
   bool failed = false;
   std::vector<int> failed_lines;  // data lines of values deciphered into garbage
+  ConnectionSettings connection;
   for (const char* key : kRunKeys) {
     IniEntry entry;
     IniRecord record;
@@ -131,6 +155,20 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
     std::string line = key;
     line.resize(10, ' ');
     line += ": ";
+    if (found == 1 && entry.key != key && IsConnectionKey(key)) {
+      report += line + "kein Eintrag gefunden, Wert leer\n";
+      warnings += "WARNUNG: " + std::string(key) + " wird vom Eintrag in " +
+                  Lines(record.header_line, record.data_line) + " mit dem Schluessel " +
+                  Quoted(entry.key) + " beantwortet: " + ShadowReason(entry) +
+                  "; das Programm nimmt dessen Wert nicht, ein Eintrag " + key +
+                  " dahinter bliebe unbeachtet\n";
+      continue;
+    }
+    if (found == 1) {
+      if (std::string(key) == "PORT") connection.port_text = entry.value;
+      if (std::string(key) == "TLS") connection.tls_text = entry.value;
+      if (std::string(key) == "TLS_CA") connection.tls_ca = entry.value;
+    }
     if (found != 1) {
       report += line + "kein Eintrag gefunden, Wert leer\n";
       if (std::string(key) == "LOGIN" || std::string(key) == "PASS") {
@@ -175,6 +213,7 @@ int CheckSettingsFile(const std::string& path, bool show_password, std::string& 
                   ": das Programm verbindet mit dem Standard-Host der Client-Bibliothek\n";
     }
   }
+  if (!CheckConnectionValues(connection, warnings)) failed = true;
   CheckLineLengths(records, warnings);
   CheckValueForms(records, failed_lines, warnings);
   report += warnings;

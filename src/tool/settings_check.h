@@ -1,5 +1,5 @@
 // The operator's check of a settings file: which record answers each of the
-// four lookups of a run, with the value deciphered, and what would go wrong.
+// lookups of a run, with the value deciphered, and what would go wrong.
 #pragma once
 
 #include <string>
@@ -7,7 +7,8 @@
 // CheckSettingsFile's statuses.
 constexpr int kCheckPassed = 0;
 // A key answered by another key's record, LOGIN or PASS by none, an empty
-// LOGIN, or a LOGIN, PASS or NET8 value that is not hex in whole blocks.
+// LOGIN, a LOGIN, PASS, NET8, PORT, TLS or TLS_CA value that is not hex in
+// whole blocks, or a PORT, TLS or TLS_CA a run would refuse or cannot read.
 constexpr int kCheckFailed = 1;
 constexpr int kCheckFileMissing = 3;  // the file cannot be opened
 
@@ -19,13 +20,15 @@ bool IsHexValue(const std::string& value);
 // Returns 0, or -1 when it cannot.
 using ShowValueFn = int (*)(const std::string& value, std::string& shown);
 
-// Looks up "LOGIN", "PASS", "DB_SYSTEM" and "NET8" in the file at path the way
-// a run does, with the run's own lookup, and writes a German report to report:
-// for each key the answering record's lines, key and deciphered value (the
-// password masked unless show_password; each value through show when given,
-// else as its bytes), and warnings for records that answer for another key,
-// a NET8 value that is not 1 to 41 characters long, lines that shift the
-// pairing, and values that are not hex in whole blocks.
+// Looks up "LOGIN", "PASS", "DB_SYSTEM", "NET8", "PORT", "TLS" and "TLS_CA"
+// in the file at path the way a run does, with the run's own lookup, and
+// writes a German report to report: for each key the answering record's
+// lines, key and deciphered value (the password masked unless show_password;
+// each value through show when given, else as its bytes), and warnings for
+// records that answer for another key, a NET8 value that is not 1 to 41
+// characters long, lines that shift the pairing, and values that are not hex
+// in whole blocks; failures for a PORT, TLS or TLS_CA a run would refuse and
+// a TLS_CA file that cannot be read.
 // Returns kCheckPassed, kCheckFailed or kCheckFileMissing.
 int CheckSettingsFile(const std::string& path, bool show_password, std::string& report,
                       ShowValueFn show = nullptr);

@@ -45,7 +45,11 @@ TEST(SettingsCheckTest, GoodFileShowsEachAnswerAndMasksThePassword) {
                "PASS      : Zeilen 3-4, Schluessel \"PASS\", Wert verdeckt (anzeigen mit /P)\n"
                "DB_SYSTEM : Zeilen 5-6, Schluessel \"DB_SYSTEM\", Wert \"MySQL\"\n"
                "NET8      : Zeilen 7-8, Schluessel \"NET8\", Wert \"" +
-                   kHost + "\"\nErgebnis: in Ordnung\n",
+                   kHost +
+                   "\"\nPORT      : kein Eintrag gefunden, Wert leer\n"
+                   "TLS       : kein Eintrag gefunden, Wert leer\n"
+                   "TLS_CA    : kein Eintrag gefunden, Wert leer\n"
+                   "Ergebnis: in Ordnung\n",
                "-tiger"});
   ExpectCheck(kGood, kCheckPassed, {"Wert \"tiger\""}, true);
 }
@@ -108,6 +112,52 @@ TEST(SettingsCheckTest, MalformedAccountValueOrEmptyLoginFails) {
               {"WARNUNG: der Wert in Zeile 6 ist keine Hex-Form", "-FEHLER"});
   ExpectCheck("x;DB;\n1;LOGIN;\n" + kPass, kCheckFailed,
               {"FEHLER: LOGIN ist leer", "Ergebnis: fehlerhaft\n"});
+}
+
+// PORT, TLS and TLS_CA are shown and fail the check where a run would refuse
+// them or the authority's file cannot be read; a record answering them for
+// another key only warns, since a run does not take its value.
+TEST(SettingsCheckTest, ConnectionSettingsAreShownAndChecked) {
+  ScopedTempDir dir;
+  const std::string ca = dir.File("ca.pem");
+  ASSERT_TRUE(WriteFileBytes(ca, "-----BEGIN CERTIFICATE-----\n"));
+  const auto port = [](const std::string& value) { return Record("x;DB;", "5;PORT;", value); };
+  const auto tls = [](const std::string& value) { return Record("x;DB;", "6;TLS;", value); };
+  const auto tls_ca = [](const std::string& value) { return Record("x;DB;", "7;TLS_CA;", value); };
+  struct Case {
+    std::string records;
+    int status;
+    std::vector<std::string> texts;
+  };
+  const Case cases[] = {
+      {port("3307") + tls("VERIFY_IDENTITY") + tls_ca(ca),
+       kCheckPassed,
+       {"PORT      : Zeilen 9-10, Schluessel \"PORT\", Wert \"3307\"\n"
+        "TLS       : Zeilen 11-12, Schluessel \"TLS\", Wert \"VERIFY_IDENTITY\"\n"
+        "TLS_CA    : Zeilen 13-14, Schluessel \"TLS_CA\", Wert \"" +
+        ca + "\"\nErgebnis: in Ordnung\n"}},
+      {port("33o6"),
+       kCheckFailed,
+       {"FEHLER: PORT ist keine Portnummer (nur Ziffern, 1 bis 65535): \"33o6\" (so verbindet "
+        "das Programm nicht)\n"}},
+      {tls("ja"), kCheckFailed, {"FEHLER: TLS ist weder REQUIRED noch VERIFY_IDENTITY: \"ja\""}},
+      {tls("VERIFY_IDENTITY"), kCheckFailed, {"FEHLER: TLS ist VERIFY_IDENTITY, aber TLS_CA"}},
+      {tls("VERIFY_IDENTITY") + tls_ca(dir.File("missing.pem")),
+       kCheckFailed,
+       {"FEHLER: TLS_CA \"" + dir.File("missing.pem") + "\" kann nicht gelesen werden\n"}},
+      {tls("REQUIRED") + tls_ca(ca),
+       kCheckPassed,
+       {"HINWEIS: TLS_CA wird nur mit TLS=VERIFY_IDENTITY gebraucht\n", "-FEHLER"}},
+      {"x;DB;\n5;PORT;3307\n", kCheckFailed, {"FEHLER: der Wert von PORT in Zeile 10 ist keine"}},
+      {Record("x;DB;", "0;NOTE;", "frei"),
+       kCheckPassed,
+       {"PORT      : kein Eintrag gefunden, Wert leer\n",
+        "WARNUNG: TLS_CA wird vom Eintrag in Zeilen 9-10 mit dem Schluessel \"NOTE\" "
+        "beantwortet: seine Nummer ist 0 (oder beginnt nicht mit Ziffern); das Programm nimmt "
+        "dessen Wert nicht, ein Eintrag TLS_CA dahinter bliebe unbeachtet\n",
+        "-FEHLER"}},
+  };
+  for (const Case& c : cases) ExpectCheck(kGood + c.records, c.status, c.texts);
 }
 
 // Values are shown through the console's conversion; a value it cannot
