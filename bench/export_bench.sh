@@ -33,7 +33,7 @@ scripts/install_deps.sh
 cmake -S "$top" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
 cmake --build "$build_dir" -j2 >/dev/null
 program=$build_dir/src/run/Halvorn_MySQL
-tool=$build_dir/src/config/Halvorn_Ini
+tool=$build_dir/src/tool/Halvorn_Ini
 time_clock=$build_dir/time_clock
 # shellcheck disable=SC2046
 "${CXX:-c++}" -std=c++17 -O2 -Wall -Wextra -Werror $(pkg-config --cflags libmariadb) \

@@ -7,7 +7,7 @@ build_programs() {
   cmake -S "$top" -B "$top/build/programs" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
   cmake --build "$top/build/programs" -j"$(nproc 2>/dev/null || echo 2)" >/dev/null
   program=$top/build/programs/src/run/Halvorn_MySQL
-  tool=$top/build/programs/src/config/Halvorn_Ini
+  tool=$top/build/programs/src/tool/Halvorn_Ini
 }
 
 # Writes the settings file FILE for the account in HALVORN_DB_USER and

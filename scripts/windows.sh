@@ -175,7 +175,7 @@ build_programs() {
     -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST >/dev/null
   cmake --build "$out/programs" -j"$jobs"
   local exe dll
-  for exe in "$out/programs/src/run/Halvorn_MySQL.exe" "$out/programs/src/config/Halvorn_Ini.exe"; do
+  for exe in "$out/programs/src/run/Halvorn_MySQL.exe" "$out/programs/src/tool/Halvorn_Ini.exe"; do
     for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p'); do
       case ${dll,,} in
         kernel32.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | shlwapi.dll | crypt32.dll | \
@@ -201,12 +201,12 @@ compare_with_linux() {
   local linux_program tool
   if [ -n "$linux_build" ]; then
     linux_program=$linux_build/src/run/Halvorn_MySQL
-    tool=$linux_build/src/config/Halvorn_Ini
+    tool=$linux_build/src/tool/Halvorn_Ini
   else
     cmake -S "$top" -B "$top/build/win-linux" -DCMAKE_BUILD_TYPE=Release -DHALVORN_TESTS=OFF >/dev/null
     cmake --build "$top/build/win-linux" -j"$jobs" --target Halvorn_MySQL Halvorn_Ini >/dev/null
     linux_program=$top/build/win-linux/src/run/Halvorn_MySQL
-    tool=$top/build/win-linux/src/config/Halvorn_Ini
+    tool=$top/build/win-linux/src/tool/Halvorn_Ini
   fi
   local work side status
   work=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-cmp.XXXXXX")

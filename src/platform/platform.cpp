@@ -1,4 +1,5 @@
-// Platform differences: file flushing and truncation, exit status width.
+// Platform differences: flushing, truncation, file identity and replacement,
+// file locks, the file size limit and the exit status width.
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -14,6 +15,11 @@
 #include <cerrno>
 #include <cstdio>
 #endif
+
+std::string SiblingPath(const std::string& path, const char* name) {
+  const size_t slash = path.find_last_of("/\\");
+  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
+}
 
 #ifdef _WIN32
 

@@ -1,5 +1,7 @@
-// Platform differences in one place: flushing a file to stable storage,
-// cutting a file back to a size, and the width of the process exit status.
+// Platform differences in one place: flushing files and directories to
+// stable storage, cutting a file back, a file's identity, replacing a file in
+// one step, the exclusive file lock, paths beside a file, what a file size
+// limit does to the process, and the width of the process exit status.
 #pragma once
 
 #include <string>
@@ -31,6 +33,11 @@ int ReadFileId(const std::string& path, FileId& id, long long& size);
 // Replaces the file at to by the file at from in one step (a reader sees the
 // old or the new file, never a mixture). Returns 0, or -1 on failure.
 int ReplaceFileAtomically(const std::string& from, const std::string& to);
+
+// The path of name beside the file at path: path up to and including its
+// last "/" or "\" (either, on every platform), then name; name alone when
+// path has neither.
+std::string SiblingPath(const std::string& path, const char* name);
 
 // An exclusive lock on a file, held until ReleaseFileLock or the process ends.
 struct FileLock {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "test/temp_dir.h"
 
@@ -51,6 +52,21 @@ TEST(PlatformTest, FileLockIsExclusiveUntilReleased) {
   ReleaseFileLock(second);
   ReleaseFileLock(second);
   EXPECT_EQ(TakeFileLock(dir.File("gone/lock"), first), -1);
+}
+
+// The run record and the stand-in lock file go beside the transfer file,
+// whichever separator the directory was typed with.
+TEST(PlatformTest, SiblingPathIsBesideTheFile) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"BEWDATA.dat", "Halvorn_MySQL.lauf"},
+      {"D:\\EXPORT/BEWDATA.dat", "D:\\EXPORT/Halvorn_MySQL.lauf"},
+      {"D:\\EXPORT\\BEWDATA.dat", "D:\\EXPORT\\Halvorn_MySQL.lauf"},
+      {"/BEWDATA.dat", "/Halvorn_MySQL.lauf"},
+      {"a/b\\c/BEWDATA.dat", "a/b\\c/Halvorn_MySQL.lauf"},
+  };
+  for (const auto& [path, sibling] : cases) {
+    EXPECT_EQ(SiblingPath(path, "Halvorn_MySQL.lauf"), sibling) << path;
+  }
 }
 
 }  // namespace

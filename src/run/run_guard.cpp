@@ -48,13 +48,7 @@ bool HolderIsEnding(DbConnection& db, unsigned long previous_connection) {
 
 }  // namespace
 
-std::string RunGuardPath(const std::string& transfer_path) {
-  const size_t slash = transfer_path.find_last_of("/\\");
-  return (slash == std::string::npos ? std::string() : transfer_path.substr(0, slash + 1)) +
-         kRunGuardFileName;
-}
-
-int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard,
+int TakeRunGuard(DbConnection& db, const std::string& transfer_path, RunGuard& guard,
                  unsigned long previous_connection) {
   int named = TakeNamedLock(db, 0);
   for (int check = 0; named == 0 && check < kNoticeChecks; ++check) {
@@ -70,7 +64,7 @@ int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard
     return 0;
   }
   if (named == 0) return 1;
-  return TakeFileLock(lock_path, guard.file_lock) == 1 ? 1 : 0;
+  return TakeFileLock(SiblingPath(transfer_path, kRunGuardFileName), guard.file_lock) == 1 ? 1 : 0;
 }
 
 void ReleaseRunGuard(DbConnection& db, RunGuard& guard) {

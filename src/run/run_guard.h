@@ -19,9 +19,6 @@ extern const char kRunGuardName[];  // "KVSYSTEM.KVS321BEW"
 // The stand-in lock file's name, in the transfer file's directory.
 extern const char kRunGuardFileName[];  // "Halvorn_MySQL.sperre"
 
-// The stand-in lock file's path beside the transfer file at transfer_path.
-std::string RunGuardPath(const std::string& transfer_path);
-
 struct RunGuard {
   bool server_lock = false;  // held on the server, through the connection
   FileLock file_lock;        // held instead, when the server gives none
@@ -31,11 +28,10 @@ struct RunGuard {
 // waited for: its guard goes once the server has noticed that its client is
 // gone (looked for during one second) and rolled its transaction back. So is
 // the run's own earlier connection, previous_connection (its server thread
-// id; 0 for none), after that connection broke. lock_path is the stand-in
-// lock file. Returns 0 when this run may go on (guard taken; or neither lock
-// could be had at all, which is no sign of another run), 1 when another run
-// holds it.
-int TakeRunGuard(DbConnection& db, const std::string& lock_path, RunGuard& guard,
+// id; 0 for none), after that connection broke. The stand-in lock file goes
+// beside the transfer file at transfer_path. Returns 0 when this run may go on (guard taken; or
+// neither lock could be had at all, which is no sign of another run), 1 when another run holds it.
+int TakeRunGuard(DbConnection& db, const std::string& transfer_path, RunGuard& guard,
                  unsigned long previous_connection = 0);
 
 // Releases what TakeRunGuard took.

@@ -245,7 +245,7 @@ int CommitWentThrough(RunState& state) {
     Disconnect(state);
     const Account& account = state.account;
     if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
-        TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard, previous) != 0) {
+        TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
       return -1;
     }
     status = SQL_IsBookingPending(state.db, exporting.marked, pending);
@@ -342,7 +342,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
                                                 : ConnectFailureExitStatus(state.status);
   }
   state.transfer.path = state.command_line.transfer_path + ".dat";
-  if (TakeRunGuard(state.db, RunGuardPath(state.transfer.path), state.guard) != 0) {
+  if (TakeRunGuard(state.db, state.transfer.path, state.guard) != 0) {
     WriteProtocol(state.protocol, kRunning);
     std::fputs(kRunningConsole, state.out);
     return EndRun(state, kExitRunning);

@@ -11,6 +11,7 @@
 #include "db/db_connection.h"
 #include "export/booking_export.h"
 #include "export/booking_record.h"
+#include "export/interrupted_run.h"
 #include "export/transfer_file.h"
 #include "log/protocol_log.h"
 #include "run/command_line.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "config/settings_check.h"
+#include "tool/settings_check.h"
 
 // CheckConnection's statuses.
 constexpr int kConnectionUsable = 0;    // a run would work

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "config/blowfish.h"
-#include "config/settings_tool_test_support.h"
 #include "test/program.h"
 #include "test/temp_dir.h"
+#include "tool/halvorn_ini_test_support.h"
 
 namespace {
 

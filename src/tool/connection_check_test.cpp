@@ -1,6 +1,6 @@
 // The tool's check of a settings file's account against the test server: a
 // usable account, the failures a run would meet, and that it reads only.
-#include "config/connection_check.h"
+#include "tool/connection_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The operator's check of the account in a settings file against the server.
-#include "config/connection_check.h"
+#include "tool/connection_check.h"
 
 #include <cstdio>
 #include <vector>

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "config/blowfish.h"
-#include "config/connection_check.h"
-#include "config/settings_check.h"
 #include "platform/console_text.h"
+#include "tool/connection_check.h"
+#include "tool/settings_check.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The operator's check of a settings file: the answering records, the masking
 // of the password, and the warnings and failures it reports.
-#include "config/settings_check.h"
+#include "tool/settings_check.h"
 
 #include <gtest/gtest.h>
 

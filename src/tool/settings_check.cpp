@@ -1,5 +1,5 @@
 // The operator's check of a settings file, built on the run's own lookup.
-#include "config/settings_check.h"
+#include "tool/settings_check.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,0 +1,59 @@
+// Tests of the run record on real files: written whole, read back, and
+// anything else refused.
+#include "export/run_record.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "export/transfer_file_test_support.h"
+#include "platform/platform.h"
+#include "test/temp_dir.h"
+
+namespace {
+
+using RunRecordTest = TransferFileTest;
+
+TEST_F(RunRecordTest, RunRecordIsWrittenWholeAndReadBack) {
+  EXPECT_EQ(file_.record_path, dir_.File(kRunRecordName));
+
+  RunRecord record;
+  record.phase = kPhaseCommitting;
+  record.file = {2049, 1234567890123ull};
+  record.start_size = 8;
+  record.end_size = 4711;
+  record.has_booking = true;
+  record.booking[kKeyBewIDN] = Key("M\xFCller, \"x\"\n");
+  record.booking[kKeyBewSto] = Key("");
+  record.booking[kKeyBewDtm] = RowKey{"", true};
+  record.booking[kKeyBewUhr] = Key("20261201075813");
+  record.booking[kKeyBewLfn] = Key("1 ");
+  ASSERT_EQ(WriteRunRecord(file_.record_path, record), 0);
+  EXPECT_FALSE(FileExists(file_.record_path + ".neu"));
+
+  RunRecord read;
+  ASSERT_EQ(ReadRunRecord(file_.record_path, read), 0);
+  EXPECT_EQ(read.phase, kPhaseCommitting);
+  EXPECT_EQ(read.file.volume, 2049u);
+  EXPECT_EQ(read.file.index, 1234567890123ull);
+  EXPECT_EQ(read.start_size, 8);
+  EXPECT_EQ(read.end_size, 4711);
+  ASSERT_TRUE(read.has_booking);
+  for (int key = 0; key < kRowKeyCount; ++key) {
+    EXPECT_EQ(read.booking[key].text, record.booking[key].text) << key;
+    EXPECT_EQ(read.booking[key].is_null, record.booking[key].is_null) << key;
+  }
+
+  // A record that is cut short, or anything else, is no record.
+  const std::string text = ReadFileBytes(file_.record_path);
+  for (const std::string& broken : {text.substr(0, text.size() - 3), std::string("x\n"),
+                                    std::string(""), text + "phase=schreiben\n"}) {
+    ASSERT_TRUE(WriteFileBytes(file_.record_path, broken));
+    EXPECT_EQ(ReadRunRecord(file_.record_path, read), -1) << broken;
+  }
+  ASSERT_EQ(RemoveRunRecord(file_.record_path), 0);
+  EXPECT_EQ(ReadRunRecord(file_.record_path, read), 1);
+  EXPECT_EQ(RemoveRunRecord(file_.record_path), 0);
+}
+
+}  // namespace
