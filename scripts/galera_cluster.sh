@@ -23,6 +23,7 @@ schema="$here/../sql/kvs321bew.sql"
 user=halvorn
 password='Zeit#Uhr-2026'
 provider=/usr/lib/galera/libgalera_smm.so
+exec=
 nodes=(1 2 3)
 
 die() { echo "galera_cluster: $*" >&2; exit 1; }
@@ -64,13 +65,11 @@ sql() {  # DIR N SQL...
   mariadb --no-defaults -uroot --socket="$dir/n$n/mysqld.sock" -N -B "$@"
 }
 
-# Starts mariadbd of node N in the background with extra options.
-launch() {
+# Runs mariadbd of node N with its options and the extra ones given.
+mariadbd_of() {
   local dir=$1 n=$2; shift 2
-  local me; me=$(run_user)
   node_ports "$dir" "$n"
-  # Its own session, so that a node restarted from a test outlives the test.
-  setsid mariadbd --no-defaults --user="$me" --datadir="$dir/n$n/data" \
+  $exec mariadbd --no-defaults --user="$(run_user)" --datadir="$dir/n$n/data" \
     --socket="$dir/n$n/mysqld.sock" --port="$sql" --bind-address=127.0.0.1 \
     --pid-file="$dir/n$n/mysqld.pid" --log-error="$dir/n$n/error.log" \
     --skip-name-resolve --lower-case-table-names=0 \
@@ -82,7 +81,14 @@ launch() {
     --wsrep-node-name="node$n" --wsrep-node-address="127.0.0.1:$gcomm" \
     --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$gcomm;ist.recv_addr=127.0.0.1:$ist;gcache.size=64M" \
     --wsrep-sst-method=rsync --wsrep-sst-receive-address="127.0.0.1:$sst" \
-    "$@" >/dev/null 2>&1 &
+    "$@"
+}
+
+# Starts node N in the background, in its own session so that a node
+# restarted from a test outlives the test.
+launch() {
+  setsid "$here/galera_cluster.sh" run-node "$@" >/dev/null 2>&1 </dev/null &
+  echo $! >"$1/n$2/launched.pid"
 }
 
 # Waits up to seconds for node N to answer and report state Synced.
@@ -92,7 +98,7 @@ wait_synced() {
     state=$(sql "$dir" "$n" -e "SHOW STATUS LIKE 'wsrep_local_state_comment'" 2>/dev/null |
             cut -f2) || true
     [ "$state" = Synced ] && return 0
-    if [ -f "$dir/n$n/mysqld.pid" ] || [ "$i" -lt 50 ]; then :; else
+    if ! alive "$(cat "$dir/n$n/launched.pid")"; then
       tail -n 30 "$dir/n$n/error.log" >&2; die "node $n ended"
     fi
     sleep 0.2
@@ -101,7 +107,12 @@ wait_synced() {
   die "node $n not synced after ${seconds}s"
 }
 
-running() { [ -f "$1/n$2/mysqld.pid" ] && kill -0 "$(cat "$1/n$2/mysqld.pid")" 2>/dev/null; }
+# Whether the process PID is there and no zombie.
+alive() {
+  kill -0 "$1" 2>/dev/null && [ "$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)" != Z ]
+}
+
+running() { [ -f "$1/n$2/mysqld.pid" ] && alive "$(cat "$1/n$2/mysqld.pid")"; }
 
 # Waits until every running node is synced and sees all the running nodes.
 wait_all() {
@@ -171,7 +182,7 @@ stop_node() {  # DIR N SIGNAL
   pid=$(cat "$dir/n$n/mysqld.pid")
   kill "-$signal" "$pid" 2>/dev/null || true
   for i in $(seq 1 300); do
-    kill -0 "$pid" 2>/dev/null || break
+    alive "$pid" || break
     sleep 0.1
   done
   kill -9 "$pid" 2>/dev/null || true
@@ -179,17 +190,13 @@ stop_node() {  # DIR N SIGNAL
 }
 
 restart() {
-  local dir=$1 n=$2 me position
-  me=$(run_user)
+  local dir=$1 n=$2 position
   running "$dir" "$n" && die "node $n is running"
   rm -f "$dir/n$n/mysqld.pid"
   # A node that was killed knows its last position only after recovery; with
   # it the node rejoins by incremental transfer instead of a full one.
-  node_ports "$dir" "$n"
-  mariadbd --no-defaults --user="$me" --datadir="$dir/n$n/data" \
-    --innodb-buffer-pool-size=64M --innodb-log-file-size=32M \
-    --binlog-format=ROW --wsrep-on=ON --wsrep-provider="$provider" \
-    --log-error="$dir/n$n/recover.log" --wsrep-recover >/dev/null 2>&1 || true
+  mariadbd_of "$dir" "$n" --log-error="$dir/n$n/recover.log" --wsrep-recover \
+    >/dev/null 2>&1 || true
   position=$(sed -n 's/.*WSREP: Recovered position: *//p' "$dir/n$n/recover.log" | tail -n 1)
   rm -f "$dir/n$n/recover.log"
   if [ -n "$position" ]; then
@@ -208,5 +215,6 @@ case "${1:-}" in
   kill)    [ $# -ge 3 ] || die "usage: $0 kill DIR N"; stop_node "$2" "$3" KILL ;;
   restart) [ $# -ge 3 ] || die "usage: $0 restart DIR N"; restart "$2" "$3" ;;
   wait)    [ $# -ge 2 ] || die "usage: $0 wait DIR"; wait_all "$2" ;;
+  run-node) shift; exec=exec; mariadbd_of "$@" ;;  # launch's own
   *) die "usage: $0 start|stop|kill|restart|wait DIR [N]" ;;
 esac
