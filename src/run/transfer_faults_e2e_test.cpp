@@ -5,18 +5,13 @@
 // then every exported booking that is marked has exactly one whole line in
 // BEWDATA.dat and no pending booking has one. POSIX only: the faults use
 // signals and resource limits.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -27,6 +22,7 @@
 
 #include "config/blowfish.h"
 #include "test/program.h"
+#include "test/tcp_relay.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
 
@@ -58,79 +54,6 @@ std::string Record(int number, const std::string& key, const std::string& value)
   return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
          EncryptHexValue(value, kSettingsKey) + "\n";
 }
-
-// A relay on the loopback between the program and the test server that cuts
-// the first connection right after it has passed on a COMMIT: the server has
-// the COMMIT, the program loses its connection. Later connections pass.
-class CuttingRelay {
- public:
-  CuttingRelay() {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        listen(listener_, 8) == 0 &&
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~CuttingRelay() {
-    stop_ = true;
-    thread_.join();
-    close(listener_);
-  }
-  int port() const { return port_; }
-  bool cut() const { return cut_; }
-
- private:
-  void Serve() {
-    std::vector<std::thread> relays;
-    while (!stop_) {
-      pollfd ready = {listener_, POLLIN, 0};
-      if (poll(&ready, 1, 50) <= 0) continue;
-      const int client = accept(listener_, nullptr, nullptr);
-      if (client < 0) continue;
-      const bool first = relays.empty();
-      relays.emplace_back([this, client, first] { Relay(client, first); });
-    }
-    for (std::thread& relay : relays) relay.join();
-  }
-
-  void Relay(int client, bool cut_after_commit) {
-    const int server = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(std::atoi(Env("HALVORN_DB_PORT").c_str())));
-    if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      char buffer[65536];
-      pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-      while (!stop_) {
-        if (poll(ends, 2, 50) <= 0) continue;
-        const int from = (ends[0].revents != 0) ? 0 : 1;
-        const ssize_t got = read(ends[from].fd, buffer, sizeof buffer);
-        if (got <= 0 || write(ends[1 - from].fd, buffer, static_cast<size_t>(got)) != got) break;
-        // A COM_QUERY packet of the text COMMIT: byte 4 is the command 3.
-        if (cut_after_commit && from == 0 && got == 11 && buffer[4] == 3 &&
-            std::string(buffer + 5, 6) == "COMMIT") {
-          cut_ = true;
-          break;
-        }
-      }
-    }
-    close(server);
-    close(client);
-  }
-
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> cut_{false};
-  std::thread thread_;
-};
 
 class TransferFaultTest : public DatabaseTest {
  protected:
@@ -516,7 +439,9 @@ TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
 // server then carries out: the run finds out over a new connection that it
 // committed, keeps its lines and ends with 1.
 TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
-  CuttingRelay relay;
+  // Cuts the run's connection right after it has passed on its COMMIT; the
+  // new connection passes.
+  TcpRelay relay({std::atoi(Env("HALVORN_DB_PORT").c_str())}, TcpRelay::kCutAfterCommit);
   ASSERT_GT(relay.port(), 0);
   WriteSettings("127.0.0.1");
   Exec("BACKUP STAGE START");
