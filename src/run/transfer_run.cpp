@@ -1,14 +1,15 @@
 // The run sequence, step by step as the protocol records it.
 #include "run/transfer_run.h"
 
-#include <errmsg.h>
-
 #include <cstdarg>
 
 #include "config/account.h"
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
+#include "db/causal_reads.h"
+#include "db/run_token.h"
 #include "platform/platform.h"
+#include "run/commit_outcome.h"
 
 namespace {
 
@@ -142,11 +143,10 @@ void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, Batch
   marks.lost_error = std::move(outcome.lost_error);
 }
 
-// Whether a booking is still pending, for the run record of a run that died.
-int IsPendingInDatabase(const RowKey booking[], void* context) {
-  int pending = 0;
-  return SQL_IsBookingPending(*static_cast<DbConnection*>(context), booking, pending) == 0 ? pending
-                                                                                           : -1;
+// Whether the commit of a run that died went through, for its run record.
+int IsPendingInDatabase(const RunRecord& record, void* context) {
+  const int committed = RunCommitted(*static_cast<DbConnection*>(context), record);
+  return committed < 0 ? -1 : 1 - committed;
 }
 
 // Runs the transaction at READ COMMITTED where the server allows it.
@@ -228,30 +228,44 @@ int TakeBackRun(RunState& state, int exit_status) {
   return EndRun(state, exit_status);
 }
 
-// After a failed COMMIT: did it go through all the same? The connection may
-// have broken after the server took it. Returns 1 committed, 0 not, -1 when
-// it cannot be told now.
+// After a COMMIT lost with the connection: did it go through all the same?
+// The connection may have broken after the server took it. Returns 1
+// committed, 0 not, -1 when it cannot be told now.
 int CommitWentThrough(RunState& state) {
   const ExportContext& exporting = state.export_context;
   // Without a booking that was changed, committing or not leaves the table
   // the same: the run counts as not committed.
   if (!exporting.has_marked) return 0;
-  int pending = 0;
-  int status = SQL_IsBookingPending(state.db, exporting.marked, pending);
-  if (status >= CR_MIN_ERROR && status <= CR_MAX_ERROR) {
-    // Ask over a new connection, once the guard is ours again: the old
-    // connection holds it until the server has finished with its COMMIT.
-    const unsigned long previous = mysql_thread_id(state.db.mysql);
-    Disconnect(state);
-    const Account& account = state.account;
-    if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
-        TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
-      return -1;
-    }
-    status = SQL_IsBookingPending(state.db, exporting.marked, pending);
+  // Ask over a new connection, once the guard is ours again: the old
+  // connection holds it until the server has finished with its COMMIT. The
+  // directory's lock file stays held meanwhile.
+  const unsigned long previous = mysql_thread_id(state.db.mysql);
+  ReleaseNamedLock(state.db, state.guard);
+  SQL_Close(state.db);
+  const Account& account = state.account;
+  if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
+      TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
+    return -1;
   }
-  if (status != 0) return -1;
-  return pending == 0 ? 1 : 0;
+  return RunCommitted(state.db, state.transfer.record);
+}
+
+// Writes the run's token into its transaction, when it marked bookings, and
+// puts it into the run record. Returns false when that cost the run its
+// transaction; where no token can be written (no table for it) the run goes
+// on without one.
+bool WriteRunToken(RunState& state) {
+  if (!state.export_context.has_marked) return true;
+  const std::string token = NewRunToken();
+  bool written = false;
+  state.status = SQL_WriteRunToken(state.db, token, written);
+  if (written) state.transfer.record.token = token;
+  if (state.status == 0) return true;
+  const std::string error = state.db.last_error;
+  if (SQL_TransactionIntact(state.db, state.status) == 1) return true;
+  WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s", state.status,
+                                       error.c_str()));
+  return false;
 }
 
 // Commits the run. Returns exit_status when the commit went through,
@@ -264,6 +278,7 @@ int CommitRun(RunState& state, int exit_status) {
   }
   WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s",
                                        state.db.last_errno, state.db.last_error.c_str()));
+  if (CommitRefusedByLiveServer(state.db)) return TakeBackRun(state, 0);
   switch (CommitWentThrough(state)) {
     case 1:
       RemoveRunRecord(state.transfer.record_path);
@@ -348,6 +363,7 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
     return EndRun(state, kExitRunning);
   }
   UseReadCommitted(state);
+  SQL_UseCausalReads(state.db);
 
   state.status = SQL_GetServerTime(state.db, state.server_time);
   WriteProtocol(state.protocol,
@@ -376,7 +392,9 @@ int RunTransfer(RunState& state, const std::vector<std::string>& args) {
   state.status = SQL_CloseBookings(state.selection);
   WriteCount(state);
 
-  if (exported == kTransactionLost || !PurgeTransferred(state)) return TakeBackRun(state, 0);
+  if (exported == kTransactionLost || !PurgeTransferred(state) || !WriteRunToken(state)) {
+    return TakeBackRun(state, 0);
+  }
   // No marking may be committed whose line could still be lost.
   const ExportContext& exporting = state.export_context;
   if (PrepareCommit(state.transfer, exporting.has_marked ? exporting.marked : nullptr) != 0) {
