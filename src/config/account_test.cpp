@@ -6,15 +6,10 @@
 
 #include <string>
 
-#include "config/blowfish.h"
+#include "test/settings_writer.h"
 #include "test/temp_dir.h"
 
 namespace {
-
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;DB;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
 
 int Read(const std::string& content, Account& account) {
   ScopedTempDir dir;
@@ -24,16 +19,17 @@ int Read(const std::string& content, Account& account) {
 }
 
 TEST(ReadAccountTest, ReadsAllFourAndKeepsOnlyAHostOfOneTo41Characters) {
-  const std::string account_records =
-      Record(1, "LOGIN", "scott") + Record(2, "PASS", "tiger") + Record(3, "DB_SYSTEM", "MySQL");
+  const std::string account_records = SettingsRecord(1, "LOGIN", "scott") +
+                                      SettingsRecord(2, "PASS", "tiger") +
+                                      SettingsRecord(3, "DB_SYSTEM", "MySQL");
   Account account;
-  EXPECT_EQ(Read(account_records + Record(4, "NET8", std::string(41, 'h')), account), 0);
+  EXPECT_EQ(Read(account_records + SettingsRecord(4, "NET8", std::string(41, 'h')), account), 0);
   EXPECT_EQ(account.login, "scott");
   EXPECT_EQ(account.password, "tiger");
   EXPECT_EQ(account.db_system, "MySQL");
   EXPECT_EQ(account.host, std::string(41, 'h'));
 
-  EXPECT_EQ(Read(account_records + Record(4, "NET8", std::string(42, 'h')), account), 0);
+  EXPECT_EQ(Read(account_records + SettingsRecord(4, "NET8", std::string(42, 'h')), account), 0);
   EXPECT_EQ(account.net8, std::string(42, 'h'));
   EXPECT_EQ(account.host, "");
   EXPECT_EQ(Read(account_records, account), 0);
@@ -43,10 +39,10 @@ TEST(ReadAccountTest, ReadsAllFourAndKeepsOnlyAHostOfOneTo41Characters) {
 // Without a user name the client library would log in as the operating
 // system's user; every way of getting there is refused.
 TEST(ReadAccountTest, EmptyLoginIsRefused) {
-  const std::string pass = Record(2, "PASS", "tiger");
+  const std::string pass = SettingsRecord(2, "PASS", "tiger");
   Account account;
-  for (const std::string& content :
-       {pass, Record(1, "LOGON", "scott") + pass, Record(1, "LOGIN", "") + pass, std::string()}) {
+  for (const std::string& content : {pass, SettingsRecord(1, "LOGON", "scott") + pass,
+                                     SettingsRecord(1, "LOGIN", "") + pass, std::string()}) {
     EXPECT_EQ(Read(content, account), kAccountNoUser) << content;
     EXPECT_EQ(account.login, "");
   }

@@ -249,7 +249,7 @@ void HexToBytes(const char* text, int count, unsigned char* out) {
   }
 }
 
-int DecryptHexValue(const std::string& hex, std::string& plaintext, const std::string& key) {
+void DecryptHexValue(const std::string& hex, std::string& plaintext, const std::string& key) {
   BlowfishState& state = ProcessBlowfishState();
   InitWithKeyText(state, key);
   plaintext.clear();
@@ -266,7 +266,6 @@ int DecryptHexValue(const std::string& hex, std::string& plaintext, const std::s
   WipeState(state);
   const size_t end = plaintext.find('\0');
   if (end != std::string::npos) plaintext.resize(end);
-  return 1;
 }
 
 std::string EncryptHexValue(const std::string& plaintext, const std::string& key) {

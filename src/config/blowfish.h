@@ -41,8 +41,7 @@ void HexToBytes(const char* text, int count, unsigned char* out);
 // whose halves are read least significant byte first; a last group of fewer
 // than 16 characters yields nothing. plaintext receives the deciphered bytes
 // up to the first zero byte. Uses and afterwards zeroes the process state.
-// Returns 1.
-int DecryptHexValue(const std::string& hex, std::string& plaintext, const std::string& key);
+void DecryptHexValue(const std::string& hex, std::string& plaintext, const std::string& key);
 
 // The inverse of DecryptHexValue: plaintext, zero-padded to whole 8-byte
 // blocks, enciphered and written as upper-case hex in the same byte order.

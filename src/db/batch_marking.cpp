@@ -19,13 +19,13 @@ int AllowMultiStatements(DbConnection& db) {
 }
 
 // Records a failed statement: its status, and whether the transaction went with it.
-void RecordFailure(DbConnection& db, int status, MarkOutcome& outcome) {
+void RecordFailure(DbConnection& db, int status, BatchMarks& marks) {
   const std::string error = mysql_error(db.mysql);
-  outcome.statuses.push_back(status);
-  outcome.rows.push_back(0);
+  marks.statuses.push_back(status);
+  marks.rows.push_back(0);
   if (SQL_TransactionIntact(db, status) == 0) {
-    outcome.transaction_lost = true;
-    outcome.lost_error = error;
+    marks.transaction_lost = true;
+    marks.lost_error = error;
   }
   db.last_errno = status;
   db.last_error = error;
@@ -35,25 +35,25 @@ void RecordFailure(DbConnection& db, int status, MarkOutcome& outcome) {
 // first failure, which the server answers by running no statement after it.
 // Returns the index of the first statement that did not run.
 size_t RunRoundTrip(DbConnection& db, const std::vector<std::string>& statements, size_t first,
-                    size_t end, MarkOutcome& outcome) {
+                    size_t end, BatchMarks& marks) {
   std::string text;
   for (size_t i = first; i < end; ++i) {
     if (i > first) text += ';';
     text += statements[i];
   }
   if (mysql_real_query(db.mysql, text.data(), text.size()) != 0) {
-    RecordFailure(db, static_cast<int>(mysql_errno(db.mysql)), outcome);
+    RecordFailure(db, static_cast<int>(mysql_errno(db.mysql)), marks);
     return first + 1;
   }
   for (size_t i = first;;) {
     MYSQL_RES* result = mysql_store_result(db.mysql);
     if (result != nullptr) mysql_free_result(result);
-    outcome.statuses.push_back(0);
-    outcome.rows.push_back(mysql_affected_rows(db.mysql));
+    marks.statuses.push_back(0);
+    marks.rows.push_back(mysql_affected_rows(db.mysql));
     if (++i == end) return end;
     const int next = mysql_next_result(db.mysql);
     if (next > 0) {
-      RecordFailure(db, static_cast<int>(mysql_errno(db.mysql)), outcome);
+      RecordFailure(db, static_cast<int>(mysql_errno(db.mysql)), marks);
       return i + 1;
     }
     if (next < 0) return i;  // the server ran fewer statements than were sent
@@ -63,26 +63,26 @@ size_t RunRoundTrip(DbConnection& db, const std::vector<std::string>& statements
 }  // namespace
 
 void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
-                   MarkOutcome& outcome) {
-  outcome = MarkOutcome();
+                   BatchMarks& marks) {
+  marks = BatchMarks();
   if (statements.empty()) return;
   if (db.mysql == nullptr) {
-    outcome.statuses.push_back(CR_SERVER_GONE_ERROR);
-    outcome.rows.push_back(0);
-    outcome.transaction_lost = true;
-    outcome.lost_error = "not connected to the server";
+    marks.statuses.push_back(CR_SERVER_GONE_ERROR);
+    marks.rows.push_back(0);
+    marks.transaction_lost = true;
+    marks.lost_error = "not connected to the server";
     return;
   }
   // Without multi-statement texts every statement makes its own round trip.
   const size_t round_trip_bytes = AllowMultiStatements(db) == 0 ? kRoundTripBytes : 0;
   size_t next = 0;
-  while (next < statements.size() && !outcome.transaction_lost) {
+  while (next < statements.size() && !marks.transaction_lost) {
     size_t end = next + 1;
     size_t bytes = statements[next].size();
     while (end < statements.size() && bytes + statements[end].size() + 1 <= round_trip_bytes) {
       bytes += statements[end].size() + 1;
       ++end;
     }
-    next = RunRoundTrip(db, statements, next, end, outcome);
+    next = RunRoundTrip(db, statements, next, end, marks);
   }
 }

@@ -6,20 +6,10 @@
 #include <vector>
 
 #include "db/db_connection.h"
-
-// What became of a batch of markings, one entry per statement that ran.
-struct MarkOutcome {
-  std::vector<int> statuses;             // 0, or the error number it failed with
-  std::vector<unsigned long long> rows;  // rows each statement changed
-  // The last status lost the run's transaction (the connection is gone, or the
-  // server rolled the transaction back); nothing after it ran.
-  bool transaction_lost = false;
-  std::string lost_error;  // the client library's text for that status
-};
+#include "export/batch_marks.h"
 
 // Runs statements in their order, as many per round trip as fit a text of
 // about 256 KiB. A statement that fails alone (its transaction intact) is
 // followed by the rest; a failure that loses the transaction ends the batch.
-// Every statement that ran gets its status in outcome, the others none.
-void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
-                   MarkOutcome& outcome);
+// Every statement that ran gets its status in marks, the others none.
+void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements, BatchMarks& marks);

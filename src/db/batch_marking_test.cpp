@@ -37,7 +37,7 @@ class BatchMarkingTest : public ConnectedDatabaseTest {
     return rows.empty() ? "?" : rows[0][0];
   }
 
-  MarkOutcome outcome_;
+  BatchMarks marks_;
 };
 
 TEST_F(BatchMarkingTest, EveryStatementGetsItsOwnStatusAcrossRoundTrips) {
@@ -45,13 +45,13 @@ TEST_F(BatchMarkingTest, EveryStatementGetsItsOwnStatusAcrossRoundTrips) {
   std::vector<std::string> statements;
   for (int i = 0; i < 3000; ++i) statements.push_back(Mark(i % 1000 == 0 ? "B" : "none"));
   statements.push_back(Mark("D") + " AND BewLfn = '1'");
-  SQL_MarkBatch(db_, statements, outcome_);
-  EXPECT_FALSE(outcome_.transaction_lost);
-  ASSERT_EQ(outcome_.statuses, std::vector<int>(statements.size(), 0));
-  EXPECT_EQ(outcome_.rows[0], 1u);     // B is marked by the first statement
-  EXPECT_EQ(outcome_.rows[1000], 0u);  // and is no longer changed
-  EXPECT_EQ(outcome_.rows[1], 0u);
-  EXPECT_EQ(outcome_.rows.back(), 1u);
+  SQL_MarkBatch(db_, statements, marks_);
+  EXPECT_FALSE(marks_.transaction_lost);
+  ASSERT_EQ(marks_.statuses, std::vector<int>(statements.size(), 0));
+  EXPECT_EQ(marks_.rows[0], 1u);     // B is marked by the first statement
+  EXPECT_EQ(marks_.rows[1000], 0u);  // and is no longer changed
+  EXPECT_EQ(marks_.rows[1], 0u);
+  EXPECT_EQ(marks_.rows.back(), 1u);
   EXPECT_EQ(Marked(), "");  // nothing shows before the commit
   ASSERT_EQ(SQL_Commit(db_), 1);
   EXPECT_EQ(Marked(), "BD");
@@ -64,10 +64,10 @@ TEST_F(BatchMarkingTest, RefusedStatementFailsAloneAndTheRestRuns) {
       "CREATE TRIGGER KVSYSTEM.KVS321BEW_REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
       "IF NEW.BewIDN IN ('B', 'D') THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; "
       "END IF");
-  SQL_MarkBatch(db_, {Mark("A"), Mark("B"), Mark("C"), Mark("D"), Mark("E")}, outcome_);
-  EXPECT_FALSE(outcome_.transaction_lost);
-  EXPECT_EQ(outcome_.statuses, (std::vector<int>{0, 1644, 0, 1644, 0}));
-  EXPECT_EQ(outcome_.rows, (std::vector<unsigned long long>{1, 0, 1, 0, 1}));
+  SQL_MarkBatch(db_, {Mark("A"), Mark("B"), Mark("C"), Mark("D"), Mark("E")}, marks_);
+  EXPECT_FALSE(marks_.transaction_lost);
+  EXPECT_EQ(marks_.statuses, (std::vector<int>{0, 1644, 0, 1644, 0}));
+  EXPECT_EQ(marks_.rows, (std::vector<unsigned long long>{1, 0, 1, 0, 1}));
   EXPECT_EQ(db_.last_errno, 1644);
   ASSERT_EQ(SQL_Commit(db_), 1);
   EXPECT_EQ(Marked(), "ACE");
@@ -83,10 +83,10 @@ TEST_F(BatchMarkingTest, LockWaitTimeoutFailsAlone) {
   ASSERT_EQ(Query("SELECT @@innodb_rollback_on_timeout"), (Rows{{"0"}}));
   Exec("START TRANSACTION");
   Exec("SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = 'C' FOR UPDATE");
-  SQL_MarkBatch(db_, {Mark("A"), Mark("C"), Mark("E")}, outcome_);
+  SQL_MarkBatch(db_, {Mark("A"), Mark("C"), Mark("E")}, marks_);
   Exec("ROLLBACK");
-  EXPECT_FALSE(outcome_.transaction_lost);
-  EXPECT_EQ(outcome_.statuses, (std::vector<int>{0, 1205, 0}));
+  EXPECT_FALSE(marks_.transaction_lost);
+  EXPECT_EQ(marks_.statuses, (std::vector<int>{0, 1205, 0}));
   ASSERT_EQ(SQL_Commit(db_), 1);
   EXPECT_EQ(Marked(), "AE");
 }
@@ -94,8 +94,8 @@ TEST_F(BatchMarkingTest, LockWaitTimeoutFailsAlone) {
 // The deadlock victim's whole transaction is rolled back: its earlier
 // markings are gone, and the batch ends there.
 TEST_F(BatchMarkingTest, DeadlockVictimLosesTheTransaction) {
-  SQL_MarkBatch(db_, {Mark("A")}, outcome_);
-  ASSERT_EQ(outcome_.statuses, std::vector<int>{0});
+  SQL_MarkBatch(db_, {Mark("A")}, marks_);
+  ASSERT_EQ(marks_.statuses, std::vector<int>{0});
   // The other transaction holds more locks, so the server picks ours as victim.
   Exec("START TRANSACTION");
   Exec("UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 1 WHERE BewIDN IN ('B', 'C', 'D')");
@@ -103,26 +103,26 @@ TEST_F(BatchMarkingTest, DeadlockVictimLosesTheTransaction) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     Exec("UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 1 WHERE BewIDN = 'A'");  // waits for ours
   });
-  SQL_MarkBatch(db_, {Mark("B"), Mark("E")}, outcome_);  // waits for the other: deadlock
+  SQL_MarkBatch(db_, {Mark("B"), Mark("E")}, marks_);  // waits for the other: deadlock
   other.join();
   Exec("ROLLBACK");
-  EXPECT_TRUE(outcome_.transaction_lost);
-  EXPECT_EQ(outcome_.statuses, std::vector<int>{1213});
-  EXPECT_NE(outcome_.lost_error.find("Deadlock"), std::string::npos) << outcome_.lost_error;
+  EXPECT_TRUE(marks_.transaction_lost);
+  EXPECT_EQ(marks_.statuses, std::vector<int>{1213});
+  EXPECT_NE(marks_.lost_error.find("Deadlock"), std::string::npos) << marks_.lost_error;
   // Committing now would commit an empty transaction: the marking of A is gone.
   ASSERT_EQ(SQL_Commit(db_), 1);
   EXPECT_EQ(Marked(), "");
 }
 
 TEST_F(BatchMarkingTest, KilledConnectionLosesTheTransaction) {
-  SQL_MarkBatch(db_, {Mark("A")}, outcome_);
-  ASSERT_EQ(outcome_.statuses, std::vector<int>{0});
+  SQL_MarkBatch(db_, {Mark("A")}, marks_);
+  ASSERT_EQ(marks_.statuses, std::vector<int>{0});
   Exec("KILL CONNECTION " + std::to_string(mysql_thread_id(db_.mysql)));
-  SQL_MarkBatch(db_, {Mark("B"), Mark("C")}, outcome_);
-  EXPECT_TRUE(outcome_.transaction_lost);
-  ASSERT_EQ(outcome_.statuses.size(), 1u);
-  EXPECT_GT(outcome_.statuses[0], 0);
-  EXPECT_FALSE(outcome_.lost_error.empty());
+  SQL_MarkBatch(db_, {Mark("B"), Mark("C")}, marks_);
+  EXPECT_TRUE(marks_.transaction_lost);
+  ASSERT_EQ(marks_.statuses.size(), 1u);
+  EXPECT_GT(marks_.statuses[0], 0);
+  EXPECT_FALSE(marks_.lost_error.empty());
   EXPECT_EQ(Marked(), "");
 }
 

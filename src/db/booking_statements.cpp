@@ -4,15 +4,18 @@
 
 #include <cstddef>
 
+const char kPendingCondition[] = "(BewUkz != 4  OR  BewUkz IS NULL)";
+
 namespace {
 
 constexpr char kServerTimeQuery[] = "SELECT date_format(sysdate(),'%d.%m.%Y %H:%i:%s')";
 
-constexpr char kSelectPending[] =
+// The selection of pending bookings, around kPendingCondition.
+constexpr char kSelectColumns[] =
     "SELECT  BewTID, BewLID, BewIDN, BewSto,   date_format(BewDtm, '%Y%m%d000000'),   "
     "date_format(BewUhr, '%Y%m%d%H%i%s'),   BewLfn, BewArt, BewTas, BewEra,   BewKze, BewBer, "
-    "BewErq, BewKst,   BewQua, BewSrc, BewRes   FROM  KVSYSTEM.KVS321BEW  WHERE  (BewUkz != 4  OR  "
-    "BewUkz IS NULL) ORDER  BY BewIdn, BewDtm, BewUhr, BewLfn";
+    "BewErq, BewKst,   BewQua, BewSrc, BewRes   FROM  KVSYSTEM.KVS321BEW  WHERE  ";
+constexpr char kSelectOrder[] = " ORDER  BY BewIdn, BewDtm, BewUhr, BewLfn";
 
 constexpr char kMarkPrefix[] =
     "UPDATE  KVSYSTEM.KVS321BEW  SET  BewUkz = 4,  BewUdt = sysdate()  WHERE  ";
@@ -177,7 +180,7 @@ int SQL_GetServerTime(DbConnection& db, std::string& server_time) {
 }
 
 int SQL_SelectBookings(DbConnection& db, StatementHandle& selection) {
-  selection.text = kSelectPending;
+  selection.text = std::string(kSelectColumns) + kPendingCondition + kSelectOrder;
   return SQL_Execute(db, selection);
 }
 
@@ -227,12 +230,6 @@ bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRec
   return true;
 }
 
-int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& record) {
-  StatementHandle update;
-  if (!FormatMarkStatement(db.mysql, form, record, update.text)) return -1;
-  return SQL_Execute(db, update);
-}
-
 int SQL_DeleteTransferred(DbConnection& db) {
   StatementHandle purge;
   purge.text = kPurgeTransferred;
@@ -247,13 +244,18 @@ int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending)
   // The marking's own comparisons find the rows, so the answer is about
   // exactly the rows the marking changed.
   std::string count;
-  const int status = SQL_QueryValue(
-      db,
-      "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL) AND " +
-          marking.substr(sizeof kMarkPrefix - 1),
-      count);
+  const int status =
+      SQL_QueryValue(db,
+                     std::string("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE ") +
+                         kPendingCondition + " AND " + marking.substr(sizeof kMarkPrefix - 1),
+                     count);
   if (status == 0) pending = count != "0" ? 1 : 0;
   return status;
+}
+
+int SQL_CountPending(DbConnection& db, std::string& count) {
+  return SQL_QueryValue(
+      db, std::string("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE ") + kPendingCondition, count);
 }
 
 std::string& TrimRight(std::string& text) {

@@ -7,6 +7,10 @@
 #include "db/db_connection.h"
 #include "export/booking_record.h"
 
+// What makes a booking pending, not yet transferred: the WHERE condition of
+// the selection, the check of a booking after a crash and the tool's count.
+extern const char kPendingCondition[];  // "(BewUkz != 4  OR  BewUkz IS NULL)"
+
 // Reads the server's time as DD.MM.YYYY HH:MM:SS into server_time. Returns the
 // status of the fetch (0, 1032, -1) or the error number of the query; on
 // failure server_time is unchanged.
@@ -48,11 +52,6 @@ int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form);
 bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
                          std::string& statement);
 
-// Marks the row of record.keys as transferred (BewUkz = 4, BewUdt = now).
-// Returns 0 when the update ran, whatever it matched, else SQL_Execute's
-// status; -1 when the statement cannot be formatted.
-int SQL_MarkTranfer(DbConnection& db, const MarkingForm& form, BookingRecord& record);
-
 // Deletes transferred bookings whose BewDat lies more than three months back.
 // Returns SQL_Execute's status.
 int SQL_DeleteTransferred(DbConnection& db);
@@ -62,6 +61,10 @@ int SQL_DeleteTransferred(DbConnection& db);
 // marked transferred, 0 when every such row is marked or none is left.
 // Returns 0, or the status of the failed query.
 int SQL_IsBookingPending(DbConnection& db, const RowKey booking[], int& pending);
+
+// Counts the pending bookings into count, a consistent read that neither
+// takes nor waits for row locks. Returns SQL_QueryValue's status.
+int SQL_CountPending(DbConnection& db, std::string& count);
 
 // Removes trailing blanks and tabs; a text of nothing else stays as it is.
 std::string& TrimRight(std::string& text);

@@ -27,7 +27,7 @@ class BookingStatementsTest : public ConnectedDatabaseTest {
     int status;
     while ((status = SQL_FetchBooking(db_, handle_, record)) == 0) {
       fetched.push_back(record.BewIDN + "/" + record.BewLfn);
-      if (marks != nullptr) marks->push_back(SQL_MarkTranfer(db_, MarkingForm(), record));
+      if (marks != nullptr) marks->push_back(MarkBooking(MarkingForm(), record));
     }
     EXPECT_EQ(status, kNoMoreRows);
     EXPECT_EQ(SQL_CloseBookings(handle_), 0);

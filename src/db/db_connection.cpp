@@ -21,6 +21,8 @@ void RecordSuccess(DbConnection& db) {
 
 }  // namespace
 
+const char kBookingDatabase[] = "KVSYSTEM";
+
 int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
                 const std::string& host, const std::string& database) {
   SQL_Close(db);
@@ -48,6 +50,18 @@ int SQL_Connect(DbConnection& db, const std::string& user, const std::string& pa
   SQL_Execute(db, autocommit);
   return 0;
 }
+
+int SQL_ConnectAccount(DbConnection& db, const Account& account) {
+  if (account.login.empty()) {
+    SQL_Close(db);
+    db.last_errno = kAccountNoUser;
+    db.last_error = kAccountNoUserText;
+    return kAccountNoUser;
+  }
+  return SQL_Connect(db, account.login, account.password, account.host, kBookingDatabase);
+}
+
+bool SQL_IsClientError(int status) { return status >= CR_MIN_ERROR && status <= CR_MAX_ERROR; }
 
 int SQL_Execute(DbConnection& db, StatementHandle& handle) {
   if (db.mysql == nullptr) {
@@ -131,7 +145,7 @@ int SQL_UseReadCommitted(DbConnection& db) {
 
 int SQL_TransactionIntact(DbConnection& db, int failed_status) {
   // The client library's own numbers: the connection is gone.
-  if (failed_status >= CR_MIN_ERROR && failed_status <= CR_MAX_ERROR) return 0;
+  if (SQL_IsClientError(failed_status)) return 0;
   std::string in_transaction;
   const int status = SQL_QueryValue(db, "SELECT @@in_transaction", in_transaction);
   if (status == 0) return in_transaction == "1" ? 1 : 0;

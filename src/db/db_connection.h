@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config/account.h"
+
 // Status of SQL_Fetch when every row has been handed out.
 constexpr int kNoMoreRows = 1032;
 
@@ -31,6 +33,21 @@ struct StatementHandle {
 // library's error number, with number and text recorded in db.
 int SQL_Connect(DbConnection& db, const std::string& user, const std::string& password,
                 const std::string& host, const std::string& database);
+
+// The database every connection of the program opens.
+extern const char kBookingDatabase[];  // "KVSYSTEM"
+
+// Connects with the account as a run does: an account without a user name
+// is refused before any connection is tried (the client library would log
+// in as the operating-system user), with kAccountNoUser and
+// kAccountNoUserText recorded in db; otherwise SQL_Connect with its user,
+// password and host on KVSYSTEM. Returns 0, kAccountNoUser or the client
+// library's error number.
+int SQL_ConnectAccount(DbConnection& db, const Account& account);
+
+// True when status is one of the client library's own error numbers (2000 to
+// 2999): the server was not reached, or the connection broke.
+bool SQL_IsClientError(int status);
 
 // Sends handle.text and stores its whole result in the handle, releasing a
 // result the handle still held. Returns 0; the error number when sending or

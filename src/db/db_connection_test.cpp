@@ -46,6 +46,38 @@ TEST_F(DbConnectionTest, ConnectsOrGivesTheClientLibrarysNumberAndText) {
   EXPECT_EQ(SQL_Execute(unreachable, handle), CR_SERVER_GONE_ERROR);
 }
 
+// The account's user, password and host, on KVSYSTEM; an account without a
+// user name is refused with the program's own reason, not the server's.
+TEST_F(DbConnectionTest, ConnectsWithTheAccountAsARunDoes) {
+  struct Case {
+    const char* login;  // nullptr: the test account
+    const char* password;
+    int status;
+    const char* error;  // part of the recorded text
+  };
+  const Case cases[] = {
+      {"", nullptr, kAccountNoUser, "Kein Benutzername in der Einstellungsdatei"},
+      {nullptr, nullptr, 0, ""},
+      {nullptr, "wrong", 1045, "Access denied"},
+  };
+  for (const Case& c : cases) {
+    Account account;
+    account.login = c.login != nullptr ? c.login : TestDbUser();
+    account.password = c.password != nullptr ? c.password : TestDbPassword();
+    DbConnection db;
+    EXPECT_EQ(SQL_ConnectAccount(db, account), c.status) << db.last_error;
+    EXPECT_EQ(db.last_errno, c.status);
+    EXPECT_NE(db.last_error.find(c.error), std::string::npos) << db.last_error;
+    EXPECT_EQ(db.mysql != nullptr, c.status == 0);
+    std::string database;
+    if (db.mysql != nullptr) SQL_QueryValue(db, "SELECT DATABASE()", database);
+    EXPECT_EQ(database, c.status == 0 ? "KVSYSTEM" : "");
+    SQL_Close(db);
+  }
+  EXPECT_TRUE(SQL_IsClientError(CR_SERVER_GONE_ERROR));
+  EXPECT_FALSE(SQL_IsClientError(1213));
+}
+
 TEST_F(DbConnectionTest, CursorStatuses) {
   // A statement without a result set: nothing to fetch or release.
   EXPECT_EQ(Run("SET @halvorn = 1"), 0);

@@ -62,7 +62,7 @@ class MarkingRangesTest : public ConnectedDatabaseTest,
       std::string statement;
       EXPECT_TRUE(FormatMarkStatement(db_.mysql, form, booking, statement));
       if (statement.find(" BETWEEN ") != std::string::npos) ++ranged;
-      EXPECT_EQ(SQL_MarkTranfer(db_, form, booking), 0) << db_.last_error << "\nin: " << statement;
+      EXPECT_EQ(MarkBooking(form, booking), 0) << db_.last_error << "\nin: " << statement;
       markings.push_back(booking.BewTID + ">" + MarkedRows());
       RunOnProgramConnection("ROLLBACK");
     }

@@ -1,33 +1,17 @@
-// The heart of the run: a booking's code mapped by its source, the export
-// filter, the transfer line in BEWDATA.dat, the protocol and console lines,
-// and the marking of the booking as transferred.
+// The export of a batch of bookings: their transfer lines appended, their
+// markings had, the line of a booking whose marking failed taken back, and
+// each booking counted, logged and printed.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "export/batch_marks.h"
+#include "export/booking_lines.h"
 #include "export/booking_record.h"
 #include "export/transfer_file.h"
 #include "log/protocol_log.h"
-
-// One booking ready for the transfer file, the protocol, the console and
-// the marking.
-struct PreparedBooking {
-  std::string line;            // the transfer line; empty when the code is not accepted
-  std::string protocol_line;   // accepted bookings only, without line end
-  std::string console_line;    // accepted bookings only, with its line end
-  std::string mark_statement;  // how the run marks it; empty when it cannot
-  RowKey keys[kRowKeyCount];   // the row keys as fetched
-};
-
-// What became of the markings of a batch, one entry per booking whose marking ran.
-struct BatchMarks {
-  std::vector<int> statuses;             // 0, or the status the marking failed with
-  std::vector<unsigned long long> rows;  // rows each marking changed
-  bool transaction_lost = false;         // the last marking lost the run's transaction
-  std::string lost_error;                // the server's text for it
-};
 
 // Marks bookings[0, count) in order, several per round trip, and fills marks;
 // after a marking that lost the transaction it marks no more. The run passes
@@ -57,28 +41,6 @@ extern const char kTransferWriteFailedText[];  // "Schreiben in Zieldatei fehlge
 // ExportBatch's status when a marking lost the run's transaction, or the file
 // could not be kept in step with the markings: nothing may be committed.
 constexpr int kTransactionLost = 2;
-
-// Rewrites record.BewEra by the upper-cased BewSrc (and BewKze, BewBer for
-// source "40P").
-void MapBookingCode(BookingRecord& record);
-
-// True when code is one of the codes the receiving system accepts.
-bool IsAcceptedCode(const std::string& code);
-
-// The seventeen comma-separated fields of the transfer line, ended by "\n".
-// A CR, LF or comma inside a value is written as one blank.
-std::string FormatTransferLine(const BookingRecord& record);
-
-// The booking's protocol line, without line end; a CR or LF inside a value
-// is written as a blank.
-std::string FormatProtocolLine(const BookingRecord& record);
-
-// The booking's console line ("/D"), with its line end; a CR or LF inside a
-// value is written as a blank.
-std::string FormatConsoleLine(const BookingRecord& record);
-
-// Maps the record's code, filters it, and formats its lines into booking.
-void PrepareBooking(BookingRecord& record, PreparedBooking& booking);
 
 // Exports a batch of prepared bookings as if one at a time: appends their
 // transfer lines, has them marked, takes back the line of a booking whose

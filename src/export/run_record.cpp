@@ -73,7 +73,6 @@ std::string FormatRecord(const RunRecord& record) {
       std::string("phase=") + (record.phase == kPhaseCommitting ? "festschreiben" : "schreiben");
   text += "\ndatei=" + std::to_string(record.file.volume) + ":" + std::to_string(record.file.index);
   text += "\nstart=" + std::to_string(record.start_size);
-  text += "\nende=" + std::to_string(record.end_size);
   if (record.has_booking) {
     text += "\nbuchung=";
     for (int key = 0; key < kRowKeyCount; ++key) {
@@ -103,7 +102,11 @@ bool ParseField(const std::string& line, RunRecord& record) {
            ParseUnsigned(value.substr(colon + 1), record.file.index);
   }
   if (name == "start") return ParseNumber(value, record.start_size);
-  if (name == "ende") return ParseNumber(value, record.end_size);
+  if (name == "ende") {
+    // The file's size at the commit, in records of earlier versions; not needed.
+    long long size = 0;
+    return ParseNumber(value, size);
+  }
   if (name == "buchung") {
     size_t begin = 0;
     for (int key = 0; key < kRowKeyCount; ++key) {

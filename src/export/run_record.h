@@ -22,7 +22,6 @@ struct RunRecord {
   int phase = kPhaseWriting;
   FileId file;               // the file the run's lines go to
   long long start_size = 0;  // its size before the run's first line
-  long long end_size = 0;    // its size when COMMIT was sent
   // A booking the run marked, to ask the database after a crash whether the
   // commit went through; only while committing, and only when one was marked.
   bool has_booking = false;

@@ -95,7 +95,6 @@ int PrepareCommit(TransferFile& file, const RowKey* booking) {
   if (!taken_away && SyncFile(file.path) != 0) return -1;
   RunRecord committing = file.record;
   committing.phase = kPhaseCommitting;
-  committing.end_size = file.size;
   committing.has_booking = booking != nullptr;
   if (booking != nullptr) {
     for (int key = 0; key < kRowKeyCount; ++key) committing.booking[key] = booking[key];

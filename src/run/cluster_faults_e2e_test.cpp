@@ -25,8 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/blowfish.h"
 #include "test/program.h"
+#include "test/settings_writer.h"
 #include "test/tcp_relay.h"
 #include "test/temp_dir.h"
 
@@ -60,11 +60,6 @@ bool WaitFor(const std::function<bool()>& condition, double seconds = 30) {
 long long FileSize(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
-
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
 }
 
 std::string Cluster(const std::string& command, int node = 0) {
@@ -120,10 +115,9 @@ class ClusterFaultTest : public ::testing::Test {
       }
       Host host{top + "/app/bin", top + "/app/Veltrano.ini", top + "/app/bin/BEWDATA.dat",
                 top + "/Veltrano_php/log/Durnwell#Log.txt", top + "/app/bin/Halvorn_MySQL.lauf"};
-      ASSERT_TRUE(WriteFileBytes(host.settings, Record(1, "LOGIN", Env("HALVORN_DB_USER")) +
-                                                    Record(2, "PASS", Env("HALVORN_DB_PASSWORD")) +
-                                                    Record(3, "DB_SYSTEM", "MySQL") +
-                                                    Record(4, "NET8", "127.0.0.1")));
+      ASSERT_TRUE(WriteFileBytes(
+          host.settings,
+          AccountSettings(Env("HALVORN_DB_USER"), Env("HALVORN_DB_PASSWORD"), "127.0.0.1")));
       hosts_.push_back(host);
     }
   }

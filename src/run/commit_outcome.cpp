@@ -1,8 +1,6 @@
 // The outcome of a COMMIT that did not answer OK.
 #include "run/commit_outcome.h"
 
-#include <errmsg.h>
-
 #include "db/booking_statements.h"
 #include "db/causal_reads.h"
 #include "db/run_token.h"
@@ -16,7 +14,7 @@ constexpr int kReadyWait = 30;
 }  // namespace
 
 bool CommitRefusedByLiveServer(DbConnection& db) {
-  return db.last_errno > 0 && db.last_errno < CR_MIN_ERROR && db.mysql != nullptr &&
+  return db.last_errno > 0 && !SQL_IsClientError(db.last_errno) && db.mysql != nullptr &&
          mysql_ping(db.mysql) == 0;
 }
 

@@ -20,11 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "config/blowfish.h"
-#include "test/program.h"
+#include "test/run_tree.h"
 #include "test/tcp_relay.h"
-#include "test/temp_dir.h"
-#include "test/test_database.h"
 
 namespace {
 
@@ -50,20 +47,11 @@ long long FileSize(const std::string& path) {
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
 
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
-
-class TransferFaultTest : public DatabaseTest {
+class TransferFaultTest : public RunTreeTest {
  protected:
   void SetUp() override {
-    DatabaseTest::SetUp();
+    RunTreeTest::SetUp();
     if (HasFatalFailure()) return;
-    for (const char* dir : {"Veltrano_php", "Veltrano_php/log", "app", "app/bin"}) {
-      ASSERT_EQ(mkdir(dir_.File(dir).c_str(), 0755), 0);
-    }
-    WriteSettings("localhost");
     AddBookings(1, kBookings);
   }
 
@@ -90,17 +78,8 @@ class TransferFaultTest : public DatabaseTest {
         std::to_string(first) + "_to_" + std::to_string(first + count - 1));
   }
 
-  void WriteSettings(const std::string& host) {
-    ASSERT_TRUE(WriteFileBytes(
-        settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", TestDbPassword()) +
-                       Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host)));
-  }
-
   RunningProgram Start(std::vector<std::string> env = {}) {
-    ProgramSpec spec;
-    spec.path = HALVORN_PROGRAM;
-    spec.args = {settings_};
-    spec.cwd = cwd_;
+    ProgramSpec spec = Spec({settings_});
     spec.env = std::move(env);
     RunningProgram program = StartProgram(spec);
     EXPECT_GE(program.pid, 0);
@@ -144,7 +123,7 @@ class TransferFaultTest : public DatabaseTest {
   // marked and has exactly one whole line (in BEWDATA.dat or in files the
   // receiving system took), the others have none, and no run record is left.
   void ExpectCleanRunMakesItExactlyOnce(const std::vector<std::string>& taken = {}) {
-    const ProgramResult clean = RunProgram(Spec());
+    const ProgramResult clean = Run({settings_});
     EXPECT_EQ(clean.exit_status, 1) << clean.out;
     EXPECT_FALSE(FileExists(cwd_ + "/Halvorn_MySQL.lauf"));
 
@@ -198,26 +177,10 @@ class TransferFaultTest : public DatabaseTest {
     }
   }
 
-  ProgramSpec Spec() {
-    ProgramSpec spec;
-    spec.path = HALVORN_PROGRAM;
-    spec.args = {settings_};
-    spec.cwd = cwd_;
-    return spec;
-  }
-
-  std::string Log() { return ReadFileBytes(log_); }
-
   // A line of an earlier run, in the transfer line's shape.
   static constexpr char kEarlierLine[] = "E,,,,,earlier,,,,,,,,,,,\n";
 
   std::vector<long long> started_;
-  ScopedTempDir dir_;
-  const std::string cwd_ = dir_.File("app/bin");
-  const std::string settings_ = dir_.File("app/Veltrano.ini");
-  const std::string transfer_ = dir_.File("app/bin/BEWDATA.dat");
-  const std::string log_ = dir_.File("Veltrano_php/log/Durnwell#Log.txt");
-  const std::string record_ = dir_.File("app/bin/Halvorn_MySQL.lauf");
 };
 
 // kill -9 after the first lines and in the middle of the loop.
@@ -284,11 +247,10 @@ TEST_F(TransferFaultTest, OverlappingRunsExportOnce) {
   ASSERT_TRUE(WaitFor(
       [&] { return Query("SELECT IS_USED_LOCK('KVSYSTEM.KVS321BEW') IS NOT NULL")[0][0] == "1"; }));
   Stop(first);
-  const ProgramResult second = RunProgram(Spec());
+  const ProgramResult second = Run({settings_});
   EXPECT_EQ(second.exit_status, 95);
   EXPECT_EQ(second.out, "Uebergabe laeuft bereits\n");
-  EXPECT_NE(Log().find("\r\n\xDC"
-                       "bergabe l\xE4uft bereits\r\n>>>>"),
+  EXPECT_NE(Log().find(LogOf({kLogStarted, "\334bergabe l\344uft bereits", kLogEnded})),
             std::string::npos);
   Continue(first);
   EXPECT_EQ(FinishProgram(first).exit_status, 1);
@@ -298,7 +260,7 @@ TEST_F(TransferFaultTest, OverlappingRunsExportOnce) {
   RunningProgram third = Start();
   ASSERT_TRUE(WaitFor([&] { return FileSize(transfer_) > base + After(0.5); }));
   Stop(third);
-  EXPECT_EQ(RunProgram(Spec()).exit_status, 95);
+  EXPECT_EQ(Run({settings_}).exit_status, 95);
   Continue(third);
   EXPECT_EQ(FinishProgram(third).exit_status, 1);
   ExpectCleanRunMakesItExactlyOnce();
@@ -327,11 +289,10 @@ TEST_F(TransferFaultTest, ServerKilledAndRestartedMidRun) {
     EXPECT_EQ(FileSize(transfer_), std::max(base, 0LL));
     const std::string log = Log();
     EXPECT_NE(log.rfind("Markieren fehlgeschlagen, Fehler: "), std::string::npos);
-    EXPECT_NE(log.rfind("\xDC"
-                        "bergabedatei auf den Stand vor der \xDC"
-                        "bergabe zur\xFC"
-                        "ckgesetzt\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        log.rfind(LogOf(
+            {"\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt", kLogEnded})),
+        std::string::npos);
 
     ASSERT_TRUE(WaitFor([&] { return kill(server, 0) != 0; }, 60));
     const std::string restart = std::string(HALVORN_SOURCE_DIR) + "/scripts/db_server.sh start '" +
@@ -362,7 +323,7 @@ TEST_F(TransferFaultTest, ConnectionKilledBeforeTheCommit) {
   const ProgramResult run = FinishProgram(program);
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_TRUE(ReadFileBytes(transfer_).empty());
-  EXPECT_NE(Log().find("L\xF6schen fehlgeschlagen, Fehler: "), std::string::npos);
+  EXPECT_NE(Log().find("L\366schen fehlgeschlagen, Fehler: "), std::string::npos);
   Exec("DROP TRIGGER KVSYSTEM.SLOW_PURGE");
   Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
   ExpectCleanRunMakesItExactlyOnce();
@@ -410,7 +371,7 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   Exec(
       "SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = '00000' AND BewSto = 'ST1' AND "
       "BewDtm = '2026-11-01' AND BewUhr = '2026-11-01 00:33:20' FOR UPDATE");
-  const ProgramResult run = RunProgram(Spec());
+  const ProgramResult run = Run({settings_});
   Exec("ROLLBACK");
   Exec("SET GLOBAL init_connect = ''");
   Exec("SET GLOBAL innodb_lock_wait_timeout = 50");
@@ -426,7 +387,7 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
 // A file size limit in the middle of the run: the lines written whole are
 // committed, a torn one is cut away, the rest waits for the next run.
 TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
-  ProgramSpec spec = Spec();
+  ProgramSpec spec = Spec({settings_});
   spec.file_size_limit = After(0.5) + 17;
   const ProgramResult run = RunProgram(spec);
   EXPECT_EQ(run.exit_status, 90);
@@ -443,7 +404,7 @@ TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
   // new connection passes.
   TcpRelay relay({std::atoi(Env("HALVORN_DB_PORT").c_str())}, TcpRelay::kCutAfterCommit);
   ASSERT_GT(relay.port(), 0);
-  WriteSettings("127.0.0.1");
+  WriteSettings(TestDbPassword(), "127.0.0.1");
   Exec("BACKUP STAGE START");
   Exec("BACKUP STAGE BLOCK_COMMIT");
   RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
@@ -463,7 +424,7 @@ TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
   EXPECT_NE(log.find("Festschreiben doch erfolgt\r\n"), std::string::npos);
   EXPECT_FALSE(FileExists(record_));
   EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"), (Rows{{"0"}}));
-  WriteSettings("localhost");
+  WriteSettings(TestDbPassword(), "localhost");
   ExpectCleanRunMakesItExactlyOnce();
 }
 

@@ -1,80 +1,39 @@
-// The run sequence, step by step as the protocol records it.
+// The run sequence: one call per step, each writing its own protocol lines,
+// and one way to end a run that got past the connection.
 #include "run/transfer_run.h"
 
 #include <cstdarg>
 
-#include "config/account.h"
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
 #include "db/causal_reads.h"
 #include "db/run_token.h"
+#include "export/interrupted_run.h"
 #include "platform/platform.h"
 #include "run/commit_outcome.h"
 
 namespace {
 
-const char kRunStarted[] =
-    "\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Protokollierung gestartet:";
-const char kRunEnded[] = ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Programm beendet\n\n\n";
-const char kSettingsMissing[] = "Veltrano.Ini-Datei nicht gefunden";
-const char kConnectFailed[] = "Verbinden mit Datenbank fehlgeschlagen";
-const char kTransferFileNotCreatable[] = "Zieldatei auf Server kann nicht erzeugt werden\n";
-const char kDatabase[] = "KVSYSTEM";
-const char kRunning[] =
-    "\xDC"
-    "bergabe l\xE4uft bereits";
-const char kRunningConsole[] = "Uebergabe laeuft bereits\n";
-const char kIsolationKept[] =
-    "Server protokolliert Anweisungen (binlog_format=STATEMENT): \xDC"
-    "bergabe mit der "
-    "Isolationsstufe des Servers";
-const char kTakenBack[] =
-    "\xDC"
-    "bergabedatei auf den Stand vor der \xDC"
-    "bergabe zur\xFC"
-    "ckgesetzt";
-const char kTakenAway[] =
-    "\xDC"
-    "bergabedatei inzwischen abgeholt, ihre Zeilen gelten als \xFC"
-    "bergeben";
-const char kCannotTakeBack[] =
-    "\xDC"
-    "bergabedatei kann nicht zur\xFC"
-    "ckgesetzt werden, die n\xE4"
-    "chste "
-    "\xDC"
-    "bergabe holt es nach";
-const char kCommitUnknown[] =
-    "Ob festgeschrieben wurde, ist nicht festzustellen; die n\xE4"
-    "chste \xDC"
-    "bergabe "
-    "kl\xE4rt es";
-const char kCommitWentThrough[] = "Festschreiben doch erfolgt";
-const char kInterruptedCutBackText[] =
-    "Abgebrochene \xDC"
-    "bergabe: \xDC"
-    "bergabedatei auf den Stand vor ihr zur\xFC"
-    "ckgesetzt";
-const char kInterruptedCommittedText[] =
-    "Abgebrochene \xDC"
-    "bergabe war festgeschrieben: \xDC"
-    "bergabedatei bleibt";
-const char kInterruptedTakenAwayText[] =
-    "Abgebrochene \xDC"
-    "bergabe: \xDC"
-    "bergabedatei inzwischen abgeholt, ihre Zeilen gelten "
-    "als \xFC"
-    "bergeben";
-const char kInterruptedUnresolvedText[] =
-    "Abgebrochene \xDC"
-    "bergabe: \xDC"
-    "bergabedatei kann nicht in Ordnung gebracht werden";
-const char kInterruptedUnresolvedConsoleText[] =
-    "Abgebrochene Uebergabe: Uebergabedatei kann nicht in Ordnung gebracht werden\n";
-
 // Bookings handled per batch: their lines go out in one write, their
 // markings in few round trips.
 constexpr size_t kBatchSize = 256;
+
+// What the end of a run does with the lines it wrote.
+enum RunLines {
+  kNoLines,        // the run has no run record: nothing to keep or take back
+  kKeepLines,      // committed: the lines stay and the record goes
+  kTakeBackLines,  // not committed: the lines are cut away, then the record goes
+  kLeaveRecord,    // whether it committed is unknown: the record stays for the next run
+};
+
+// How a run that got past the connection ends.
+struct RunEnd {
+  int exit_status;
+  RunLines lines = kNoLines;
+  // Only a transfer file that cannot be created ends the run without its
+  // closing line: its protocol text ends with a blank line instead.
+  bool closing_line = true;
+};
 
 // printf into a std::string of whatever length the values need.
 std::string Format(const char* format, ...) {
@@ -90,25 +49,6 @@ std::string Format(const char* format, ...) {
   return text;
 }
 
-// True when the file at path can be opened and read.
-bool CanRead(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fgetc(file);  // a directory opens on some systems but cannot be read
-  const bool readable = !std::ferror(file);
-  std::fclose(file);
-  return readable;
-}
-
-// Creates the transfer file when it does not exist. Returns false when it
-// cannot be opened for appending.
-bool ProbeTransferFile(const std::string& path) {
-  FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) return false;
-  std::fclose(file);
-  return true;
-}
-
 void ReportTransferWriteFailed(RunState& state) {
   WriteProtocol(state.protocol, kTransferWriteFailedText);
   if (state.command_line.console) std::fprintf(state.out, "%s\n", kTransferWriteFailedText);
@@ -121,37 +61,92 @@ void Disconnect(RunState& state) {
   SQL_Close(state.db);
 }
 
-// Ends a run that got past the connection: disconnects and writes the
-// closing line.
-int EndRun(RunState& state, int exit_status) {
-  Disconnect(state);
-  WriteProtocol(state.protocol, kRunEnded);
-  return exit_status;
+// The protocol's first line; with "/D" the protocol reports there when it
+// cannot be written.
+void StartProtocol(RunState& state) {
+  if (state.command_line.console) state.protocol.console = state.out;
+  WriteProtocol(state.protocol,
+                "\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Protokollierung gestartet:");
 }
 
-// The marking of a batch, through the run's connection.
-void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, BatchMarks& marks,
-               void* context) {
-  RunState& state = *static_cast<RunState*>(context);
-  std::vector<std::string> statements(count);
-  for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
-  MarkOutcome outcome;
-  SQL_MarkBatch(state.db, statements, outcome);
-  marks.statuses = std::move(outcome.statuses);
-  marks.rows = std::move(outcome.rows);
-  marks.transaction_lost = outcome.transaction_lost;
-  marks.lost_error = std::move(outcome.lost_error);
+// True when the file at path can be opened and read.
+bool CanRead(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::fgetc(file);  // a directory opens on some systems but cannot be read
+  const bool readable = !std::ferror(file);
+  std::fclose(file);
+  return readable;
+}
+
+}  // namespace
+
+int ReadSettingsAndConnect(RunState& state) {
+  const std::string& settings = state.command_line.settings_path;
+  if (!CanRead(settings)) {
+    const char missing[] = "Veltrano.Ini-Datei nicht gefunden";
+    WriteProtocol(state.protocol, missing);
+    std::fputs(missing, state.out);
+    return kExitSettingsMissing;
+  }
+  ReadAccount(settings, state.account);
+  const int status = SQL_ConnectAccount(state.db, state.account);
+  if (status != 0) {
+    std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
+    WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
+                                         status, state.db.last_error.c_str()));
+  }
+  return status;
+}
+
+namespace {
+
+// Takes the run guard. Returns false when another run is at work, which is
+// said always, like a refused connection.
+bool TakeGuard(RunState& state) {
+  if (TakeRunGuard(state.db, state.transfer.path, state.guard) == 0) return true;
+  WriteProtocol(state.protocol, "\334bergabe l\344uft bereits");
+  std::fputs("Uebergabe laeuft bereits\n", state.out);
+  return false;
+}
+
+// Runs the transaction at READ COMMITTED where the server allows it.
+void UseReadCommitted(RunState& state) {
+  if (SQL_UseReadCommitted(state.db) == 1) {
+    WriteProtocol(state.protocol,
+                  "Server protokolliert Anweisungen (binlog_format=STATEMENT): \334bergabe mit der "
+                  "Isolationsstufe des Servers");
+  }
+}
+
+// The server's time, in the protocol and with "/D" on the console; empty when
+// the query fails, and the run goes on.
+void WriteServerTime(RunState& state) {
+  state.status = SQL_GetServerTime(state.db, state.server_time);
+  WriteProtocol(state.protocol, "\334bergabe vom " + state.server_time + "\n");
+  if (state.command_line.console) {
+    std::fprintf(state.out, "Uebergabe am %s gestartet\n\n", state.server_time.c_str());
+  }
+}
+
+// Creates the transfer file when it does not exist. Returns false, having
+// said so, when it cannot be opened for appending.
+bool ProbeTransferFile(RunState& state) {
+  FILE* file = std::fopen(state.transfer.path.c_str(), "ab");
+  if (file != nullptr) {
+    std::fclose(file);
+    return true;
+  }
+  const char not_creatable[] = "Zieldatei auf Server kann nicht erzeugt werden\n";
+  WriteProtocol(state.protocol, not_creatable);
+  if (state.command_line.console) std::fputs(not_creatable, state.out);
+  return false;
 }
 
 // Whether the commit of a run that died went through, for its run record.
 int IsPendingInDatabase(const RunRecord& record, void* context) {
   const int committed = RunCommitted(*static_cast<DbConnection*>(context), record);
   return committed < 0 ? -1 : 1 - committed;
-}
-
-// Runs the transaction at READ COMMITTED where the server allows it.
-void UseReadCommitted(RunState& state) {
-  if (SQL_UseReadCommitted(state.db) == 1) WriteProtocol(state.protocol, kIsolationKept);
 }
 
 // Puts the transfer file right after a run that died, as its run record
@@ -162,27 +157,73 @@ bool PutRightInterruptedRun(RunState& state) {
     case kNothingInterrupted:
       return true;
     case kInterruptedCutBack:
-      WriteProtocol(state.protocol, kInterruptedCutBackText);
+      WriteProtocol(
+          state.protocol,
+          "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt");
       return true;
     case kInterruptedCommitted:
-      WriteProtocol(state.protocol, kInterruptedCommittedText);
+      WriteProtocol(state.protocol,
+                    "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei bleibt");
       return true;
     case kInterruptedTakenAway:
-      WriteProtocol(state.protocol, kInterruptedTakenAwayText);
+      WriteProtocol(state.protocol,
+                    "Abgebrochene \334bergabe: \334bergabedatei inzwischen abgeholt, ihre Zeilen "
+                    "gelten als \374bergeben");
       return true;
     case kInterruptedUnresolved:
       break;
   }
-  WriteProtocol(state.protocol, kInterruptedUnresolvedText);
-  if (state.command_line.console) std::fputs(kInterruptedUnresolvedConsoleText, state.out);
+  WriteProtocol(state.protocol,
+                "Abgebrochene \334bergabe: \334bergabedatei kann nicht in Ordnung gebracht werden");
+  if (state.command_line.console) {
+    std::fputs("Abgebrochene Uebergabe: Uebergabedatei kann nicht in Ordnung gebracht werden\n",
+               state.out);
+  }
   return false;
 }
 
+// Writes the run record before the run's first line. Returns false, having
+// said so, when it cannot be written.
+bool BeginTransfer(RunState& state) {
+  if (BeginTransferRun(state.transfer) == 0) return true;
+  ReportTransferWriteFailed(state);
+  return false;
+}
+
+// The marking of a batch, through the run's connection.
+void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, BatchMarks& marks,
+               void* context) {
+  RunState& state = *static_cast<RunState*>(context);
+  std::vector<std::string> statements(count);
+  for (size_t i = 0; i < count; ++i) statements[i] = bookings[i].mark_statement;
+  SQL_MarkBatch(state.db, statements, marks);
+}
+
+// Hands the export what it needs of the run, and reads how the markings
+// find their rows.
+void PrepareExport(RunState& state) {
+  ExportContext& exporting = state.export_context;
+  exporting.file = &state.transfer;
+  exporting.protocol = &state.protocol;
+  exporting.console = state.command_line.console ? state.out : nullptr;
+  exporting.mark = MarkBatch;
+  exporting.mark_context = &state;
+  exporting.exported_count = 0;
+  SQL_ReadMarkingForm(state.db, state.marking_form);
+}
+
+// Selects the pending bookings; a failed selection leaves nothing to export.
+void SelectBookings(RunState& state) {
+  state.status = SQL_SelectBookings(state.db, state.selection);
+}
+
 // Fetches every pending booking and exports it, a batch at a time. Returns
-// ExportBatch's status of the batch that ended the loop, or 0.
+// ExportBatch's status of the batch that ended the loop, or 0; a line that
+// could not be written is reported.
 int ExportPendingBookings(RunState& state) {
   std::vector<PreparedBooking> batch;
   batch.reserve(kBatchSize);
+  int exported = 0;
   for (;;) {
     state.status = SQL_FetchBooking(state.db, state.selection, state.record);
     if (state.status == 0) {
@@ -195,10 +236,23 @@ int ExportPendingBookings(RunState& state) {
       }
     }
     if (state.status != 0 || batch.size() == kBatchSize) {
-      const int exported = batch.empty() ? 0 : ExportBatch(state.export_context, batch);
+      exported = batch.empty() ? 0 : ExportBatch(state.export_context, batch);
       batch.clear();
-      if (exported != 0 || state.status != 0) return exported;
+      if (exported != 0 || state.status != 0) break;
     }
+  }
+  if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
+  return exported;
+}
+
+void CloseSelection(RunState& state) { state.status = SQL_CloseBookings(state.selection); }
+
+// The count of exported bookings, in the protocol and with "/D" on the console.
+void WriteCount(RunState& state) {
+  const int count = state.export_context.exported_count;
+  WriteProtocol(state.protocol, Format("\nAnzahl \374bergebener Buchungen : %d", count));
+  if (state.command_line.console) {
+    std::fprintf(state.out, "\nAnzahl uebergebener Buchungen : %d", count);
   }
 }
 
@@ -210,22 +264,20 @@ bool PurgeTransferred(RunState& state) {
   const std::string error = state.db.last_error;
   if (SQL_TransactionIntact(state.db, state.status) == 1) return true;
   WriteProtocol(state.protocol,
-                Format("L\xF6schen fehlgeschlagen, Fehler: %d, %s", state.status, error.c_str()));
+                Format("L\366schen fehlgeschlagen, Fehler: %d, %s", state.status, error.c_str()));
   return false;
 }
 
-// Ends a run that commits nothing: takes its lines back out of the transfer
-// file while the guard is still held, then ends the run.
-int TakeBackRun(RunState& state, int exit_status) {
-  const int cut = CutBackTransferFile(state.transfer, state.transfer.record.start_size);
-  if (cut < 0) {
-    // The run record stays; the next run cuts the file back.
-    WriteProtocol(state.protocol, kCannotTakeBack);
-  } else {
-    RemoveRunRecord(state.transfer.record_path);
-    WriteProtocol(state.protocol, cut == 0 ? kTakenBack : kTakenAway);
+// No marking may be committed whose line could still be lost: flushes the
+// transfer file and records that COMMIT is about to be sent. Returns false,
+// having said so, when either fails.
+bool FlushBeforeCommit(RunState& state) {
+  const ExportContext& exporting = state.export_context;
+  if (PrepareCommit(state.transfer, exporting.has_marked ? exporting.marked : nullptr) == 0) {
+    return true;
   }
-  return EndRun(state, exit_status);
+  ReportTransferWriteFailed(state);
+  return false;
 }
 
 // After a COMMIT lost with the connection: did it go through all the same?
@@ -242,8 +294,7 @@ int CommitWentThrough(RunState& state) {
   const unsigned long previous = mysql_thread_id(state.db.mysql);
   ReleaseNamedLock(state.db, state.guard);
   SQL_Close(state.db);
-  const Account& account = state.account;
-  if (SQL_Connect(state.db, account.login, account.password, account.host, kDatabase) != 0 ||
+  if (SQL_ConnectAccount(state.db, state.account) != 0 ||
       TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
     return -1;
   }
@@ -268,138 +319,98 @@ bool WriteRunToken(RunState& state) {
   return false;
 }
 
-// Commits the run. Returns exit_status when the commit went through,
-// otherwise 0 after taking the lines back (or leaving that to the next run
-// when the outcome cannot be told).
-int CommitRun(RunState& state, int exit_status) {
-  if (SQL_Commit(state.db) == 1) {
-    RemoveRunRecord(state.transfer.record_path);
-    return EndRun(state, exit_status);
-  }
+// Commits the run; after a failed COMMIT, finds out whether it went through.
+// The run ends with exit_status when it did, otherwise with 0.
+RunEnd CommitRun(RunState& state, int exit_status) {
+  if (SQL_Commit(state.db) == 1) return {exit_status, kKeepLines};
   WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s",
                                        state.db.last_errno, state.db.last_error.c_str()));
-  if (CommitRefusedByLiveServer(state.db)) return TakeBackRun(state, 0);
+  if (CommitRefusedByLiveServer(state.db)) return {0, kTakeBackLines};
   switch (CommitWentThrough(state)) {
     case 1:
-      RemoveRunRecord(state.transfer.record_path);
-      WriteProtocol(state.protocol, kCommitWentThrough);
-      return EndRun(state, exit_status);
+      WriteProtocol(state.protocol, "Festschreiben doch erfolgt");
+      return {exit_status, kKeepLines};
     case 0:
-      return TakeBackRun(state, 0);
+      return {0, kTakeBackLines};
     default:
-      WriteProtocol(state.protocol, kCommitUnknown);
-      return EndRun(state, 0);
+      WriteProtocol(state.protocol,
+                    "Ob festgeschrieben wurde, ist nicht festzustellen; die n\344chste \334bergabe "
+                    "kl\344rt es");
+      return {0, kLeaveRecord};
   }
 }
 
-// Hands the export what it needs of the run.
-void PrepareExport(RunState& state) {
-  ExportContext& exporting = state.export_context;
-  exporting.file = &state.transfer;
-  exporting.protocol = &state.protocol;
-  exporting.console = state.command_line.console ? state.out : nullptr;
-  exporting.mark = MarkBatch;
-  exporting.mark_context = &state;
-  exporting.exported_count = 0;
+// The steps of a run that got past the connection, each one call, up to the
+// first that ends it. Returns how the run ends.
+RunEnd TransferPending(RunState& state) {
+  state.transfer.path = state.command_line.transfer_path + ".dat";
+  if (!TakeGuard(state)) return {kExitRunning};
+  UseReadCommitted(state);
+  SQL_UseCausalReads(state.db);
+  WriteServerTime(state);
+  if (!ProbeTransferFile(state)) return {kExitTransferFile, kNoLines, false};
+  if (!PutRightInterruptedRun(state)) return {kExitTransferFile};
+  if (!BeginTransfer(state)) return {kExitTransferFile};
+
+  PrepareExport(state);
+  SelectBookings(state);
+  const int exported = ExportPendingBookings(state);
+  CloseSelection(state);
+  WriteCount(state);
+
+  if (exported == kTransactionLost || !PurgeTransferred(state) || !WriteRunToken(state)) {
+    return {0, kTakeBackLines};
+  }
+  if (!FlushBeforeCommit(state)) return {kExitTransferFile, kTakeBackLines};
+  return CommitRun(state, exported == kTransferWriteFailed ? kExitTransferFile : 1);
 }
 
-// The count of exported bookings, in the protocol and with "/D" on the console.
-void WriteCount(RunState& state) {
-  const int count = state.export_context.exported_count;
-  WriteProtocol(state.protocol, Format("\nAnzahl \xFC"
-                                       "bergebener Buchungen : %d",
-                                       count));
-  if (state.command_line.console) {
-    std::fprintf(state.out, "\nAnzahl uebergebener Buchungen : %d", count);
+// Takes the run's lines back out of the transfer file. When they cannot be,
+// the run record stays and the next run cuts the file back.
+void TakeBackLines(RunState& state) {
+  const int cut = CutBackTransferFile(state.transfer, state.transfer.record.start_size);
+  if (cut < 0) {
+    WriteProtocol(state.protocol,
+                  "\334bergabedatei kann nicht zur\374ckgesetzt werden, die n\344chste \334bergabe "
+                  "holt es nach");
+    return;
   }
+  RemoveRunRecord(state.transfer.record_path);
+  WriteProtocol(state.protocol,
+                cut == 0
+                    ? "\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt"
+                    : "\334bergabedatei inzwischen abgeholt, ihre Zeilen gelten als \374bergeben");
+}
+
+// The one way a run that got past the connection ends: its lines kept or
+// taken back while the guard is still held, the guard released, the
+// connection closed, the closing line written. Returns the exit status.
+int EndRun(RunState& state, const RunEnd& end) {
+  if (end.lines == kKeepLines) RemoveRunRecord(state.transfer.record_path);
+  if (end.lines == kTakeBackLines) TakeBackLines(state);
+  Disconnect(state);
+  if (end.closing_line) {
+    WriteProtocol(state.protocol,
+                  ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Programm beendet\n\n\n");
+  }
+  return end.exit_status;
 }
 
 }  // namespace
-
-int ReadSettingsAndConnect(RunState& state) {
-  const std::string& settings = state.command_line.settings_path;
-  if (!CanRead(settings)) {
-    WriteProtocol(state.protocol, kSettingsMissing);
-    std::fputs(kSettingsMissing, state.out);
-    return kExitSettingsMissing;
-  }
-  Account& account = state.account;
-  // An empty user name would let the client library log in as the
-  // operating-system user; it is refused like a refused account.
-  int status = ReadAccount(settings, account);
-  if (status == kAccountNoUser) {
-    state.db.last_errno = status;
-    state.db.last_error = kAccountNoUserText;
-  } else {
-    status = SQL_Connect(state.db, account.login, account.password, account.host, kDatabase);
-  }
-  if (status != 0) {
-    std::fprintf(state.out, "Datenbankverbindung fehlgeschlagen, Fehler: %d\n", status);
-    WriteProtocol(state.protocol, Format("Datenbankverbindung fehlgeschlagen, Fehler: %d, %s",
-                                         status, state.db.last_error.c_str()));
-  }
-  return status;
-}
 
 int RunTransfer(RunState& state, const std::vector<std::string>& args) {
   if (!ParseCommandLine(args, state.command_line)) {
     PrintUsage(state.out);
     return kExitUsage;
   }
-  if (state.command_line.console) state.protocol.console = state.out;
-  const bool console = state.command_line.console != 0;
-  WriteProtocol(state.protocol, kRunStarted);
-
+  StartProtocol(state);
   state.status = ReadSettingsAndConnect(state);
   if (state.status != 0) {
-    WriteProtocol(state.protocol, kConnectFailed);
+    // A run without a connection has taken no guard and touched no file:
+    // there is nothing to end, and its protocol closes with this line.
+    WriteProtocol(state.protocol, "Verbinden mit Datenbank fehlgeschlagen");
     return state.status == kExitSettingsMissing ? state.status
                                                 : ConnectFailureExitStatus(state.status);
   }
-  state.transfer.path = state.command_line.transfer_path + ".dat";
-  if (TakeRunGuard(state.db, state.transfer.path, state.guard) != 0) {
-    WriteProtocol(state.protocol, kRunning);
-    std::fputs(kRunningConsole, state.out);
-    return EndRun(state, kExitRunning);
-  }
-  UseReadCommitted(state);
-  SQL_UseCausalReads(state.db);
-
-  state.status = SQL_GetServerTime(state.db, state.server_time);
-  WriteProtocol(state.protocol,
-                "\xDC"
-                "bergabe vom " +
-                    state.server_time + "\n");
-  if (console) std::fprintf(state.out, "Uebergabe am %s gestartet\n\n", state.server_time.c_str());
-
-  if (!ProbeTransferFile(state.transfer.path)) {
-    WriteProtocol(state.protocol, kTransferFileNotCreatable);
-    if (console) std::fputs(kTransferFileNotCreatable, state.out);
-    Disconnect(state);
-    return kExitTransferFile;
-  }
-  if (!PutRightInterruptedRun(state)) return EndRun(state, kExitTransferFile);
-  if (BeginTransferRun(state.transfer) != 0) {
-    ReportTransferWriteFailed(state);
-    return EndRun(state, kExitTransferFile);
-  }
-
-  PrepareExport(state);
-  SQL_ReadMarkingForm(state.db, state.marking_form);
-  state.status = SQL_SelectBookings(state.db, state.selection);
-  const int exported = ExportPendingBookings(state);
-  if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
-  state.status = SQL_CloseBookings(state.selection);
-  WriteCount(state);
-
-  if (exported == kTransactionLost || !PurgeTransferred(state) || !WriteRunToken(state)) {
-    return TakeBackRun(state, 0);
-  }
-  // No marking may be committed whose line could still be lost.
-  const ExportContext& exporting = state.export_context;
-  if (PrepareCommit(state.transfer, exporting.has_marked ? exporting.marked : nullptr) != 0) {
-    ReportTransferWriteFailed(state);
-    return TakeBackRun(state, kExitTransferFile);
-  }
-  return CommitRun(state, exported == kTransferWriteFailed ? kExitTransferFile : 1);
+  return EndRun(state, TransferPending(state));
 }

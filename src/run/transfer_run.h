@@ -1,5 +1,6 @@
-// One complete transfer run: settings, connection, selection, export of every
-// pending booking, marking, purge, commit, and the protocol of it all.
+// One complete transfer run: settings, connection, run guard, recovery of an
+// interrupted run, selection, export of every pending booking, marking,
+// purge, commit, and the protocol of it all.
 #pragma once
 
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include "db/db_connection.h"
 #include "export/booking_export.h"
 #include "export/booking_record.h"
-#include "export/interrupted_run.h"
 #include "export/transfer_file.h"
 #include "log/protocol_log.h"
 #include "run/command_line.h"

@@ -7,80 +7,16 @@
 #include <sys/resource.h>
 #endif
 
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "config/blowfish.h"
 #include "platform/platform.h"
-#include "test/program.h"
-#include "test/temp_dir.h"
-#include "test/test_database.h"
+#include "test/run_tree.h"
 
 namespace {
 
-const std::string kStartLines =
-    "\r\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Protokollierung gestartet:\r\n";
-const std::string kEndLines =
-    ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>Programm beendet\r\n\r\n\r\n\r\n";
-const char kTime[] = "<TIME>";
-
-// Starts the program in cwd with args; file_size_limit, when not -1, is the
-// program's RLIMIT_FSIZE (POSIX only), with SIGXFSZ ignored so writes fail.
-RunningProgram StartProgram(const std::string& cwd, const std::vector<std::string>& args,
-                            long long file_size_limit = -1) {
-  ProgramSpec spec;
-  spec.path = HALVORN_PROGRAM;
-  spec.args = args;
-  spec.cwd = cwd;
-  spec.file_size_limit = file_size_limit;
-  return ::StartProgram(spec);
-}
-
-// Collects the console output (with LF line ends, also on Windows, where
-// each must have been CR LF) and the exit status of a started program.
-ProgramResult FinishProgram(const RunningProgram& program) {
-  RunningProgram started = program;
-  return ::FinishProgram(started);
-}
-
-ProgramResult RunProgram(const std::string& cwd, const std::vector<std::string>& args,
-                         long long file_size_limit = -1) {
-  return FinishProgram(StartProgram(cwd, args, file_size_limit));
-}
-
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
-
-// Replaces the server time after "Übergabe vom " / "Uebergabe am " with
-// <TIME>, after checking its form.
-std::string MaskTime(std::string text) {
-  static const std::regex time(
-      "(\xDC"
-      "bergabe vom |Uebergabe am )"
-      "[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]");
-  return std::regex_replace(text, time, std::string("$1") + kTime);
-}
-
-class TransferRunTest : public DatabaseTest {
+class TransferRunTest : public RunTreeTest {
  protected:
-  void SetUp() override {
-    DatabaseTest::SetUp();
-    ASSERT_EQ(mkdir(dir_.File("Veltrano_php").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(dir_.File("Veltrano_php/log").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(dir_.File("app").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir(cwd_.c_str(), 0755), 0);
-    WriteSettings(TestDbPassword(), "localhost");
-  }
-
-  void WriteSettings(const std::string& password, const std::string& host) {
-    ASSERT_TRUE(
-        WriteFileBytes(settings_, Record(1, "LOGIN", TestDbUser()) + Record(2, "PASS", password) +
-                                      Record(3, "DB_SYSTEM", "MySQL") + Record(4, "NET8", host)));
-  }
-
   // Adds a booking; values in the order of the transfer line's fields, with
   // the date and time stamp as the table holds them, then BewUkz and BewDat.
   void AddBooking(const std::string& values) {
@@ -107,18 +43,11 @@ class TransferRunTest : public DatabaseTest {
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
   }
 
-  std::string Log() { return MaskTime(ReadFileBytes(log_)); }
-  std::string Transfer() { return ReadFileBytes(cwd_ + "/BEWDATA.dat"); }
   Rows Marks() {
     return Query(
         "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL "
         "FROM KVSYSTEM.KVS321BEW ORDER BY BewIDN, BewTID");
   }
-
-  ScopedTempDir dir_;
-  const std::string cwd_ = dir_.File("app/bin");
-  const std::string settings_ = dir_.File("app/Veltrano.ini");
-  const std::string log_ = dir_.File("Veltrano_php/log/Durnwell#Log.txt");
 };
 
 TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
@@ -153,7 +82,7 @@ TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
       "'0999','ST1','2026-07-02','2026-07-02 10:11:12','1','T8','L1','K','',"
       "'','','','210','','','DTA','',NULL,DATE_SUB(NOW(), INTERVAL 4 MONTH)");
 
-  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  const ProgramResult run = Run({settings_, "/D"});
   EXPECT_EQ(run.exit_status, 1);
 
   EXPECT_EQ(Transfer(),
@@ -162,25 +91,17 @@ TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
             "1001,ST1,20261201,075813,1,T1,L1,K,KST 4711,,,,204,E,01,DTA,M\xFCller\n"
             "1002,ST2,20261202,063000,2,T3,L2,K,,,X,,100,,02,40P,\n"
             "1003,ST3,20261203,080000,1,T5,L3,K,,,,,204,,,WEB,\n");
-  EXPECT_EQ(Log(), kStartLines +
-                       "\xDC"
-                       "bergabe vom <TIME>\r\n\r\n"
-                       "0999,20260702,101112,T8,L1,K, 1, DTA\r\n"
-                       "1000,20261130,164559,T4,L1,G, 3, 62P\r\n"
-                       "1001,20261201,075813,T1,L1,K, 1, DTA\r\n"
-                       "1002,20261202,063000,T3,L2,K, 2, 40P\r\n"
-                       "1003,20261203,080000,T5,L3,K, 1, WEB\r\n"
-                       "\r\nAnzahl \xFC"
-                       "bergebener Buchungen : 5\r\n" +
-                       kEndLines);
-  EXPECT_EQ(MaskTime(run.out),
-            "Uebergabe am <TIME> gestartet\n\n"
-            "ID: 0999, Buchung vom 20260702 101112  uebergeben\n"
-            "ID: 1000, Buchung vom 20261130 164559  uebergeben\n"
-            "ID: 1001, Buchung vom 20261201 075813  uebergeben\n"
-            "ID: 1002, Buchung vom 20261202 063000  uebergeben\n"
-            "ID: 1003, Buchung vom 20261203 080000  uebergeben\n"
-            "\nAnzahl uebergebener Buchungen : 5");
+  EXPECT_EQ(Log(),
+            CommittedRunLog(
+                {"0999,20260702,101112,T8,L1,K, 1, DTA", "1000,20261130,164559,T4,L1,G, 3, 62P",
+                 "1001,20261201,075813,T1,L1,K, 1, DTA", "1002,20261202,063000,T3,L2,K, 2, 40P",
+                 "1003,20261203,080000,T5,L3,K, 1, WEB"}));
+  EXPECT_EQ(MaskServerTime(run.out),
+            CommittedRunConsole({"ID: 0999, Buchung vom 20260702 101112  uebergeben\n",
+                                 "ID: 1000, Buchung vom 20261130 164559  uebergeben\n",
+                                 "ID: 1001, Buchung vom 20261201 075813  uebergeben\n",
+                                 "ID: 1002, Buchung vom 20261202 063000  uebergeben\n",
+                                 "ID: 1003, Buchung vom 20261203 080000  uebergeben\n"}));
   EXPECT_EQ(Marks(), (Rows{{"1000", "T4", "4", "1"},
                            {"1001", "T1", "4", "1"},
                            {"1001", "T2", "4", "1"},
@@ -191,32 +112,25 @@ TEST_F(TransferRunTest, CompleteRunExportsMarksPurgesAndCommits) {
   // A second run, over TCP this time, finds nothing new and keeps the lines.
   const std::string first_file = Transfer();
   WriteSettings(TestDbPassword(), "127.0.0.1");
-  const ProgramResult again = RunProgram(cwd_, {settings_});
+  const ProgramResult again = Run({settings_});
   EXPECT_EQ(again.exit_status, 1);
   EXPECT_EQ(again.out, "");
   EXPECT_EQ(Transfer(), first_file);
-  ExpectLogEndsWith(kStartLines +
-                    "\xDC"
-                    "bergabe vom <TIME>\r\n\r\n" +
-                    "\r\nAnzahl \xFC"
-                    "bergebener Buchungen : 0\r\n" +
-                    kEndLines);
+  ExpectLogEndsWith(CommittedRunLog({}));
 }
 
 TEST_F(TransferRunTest, EmptyTableCreatesAnEmptyTransferFileInTheNamedDirectory) {
   ASSERT_EQ(mkdir(dir_.File("Export").c_str(), 0755), 0);
-  const ProgramResult run = RunProgram(cwd_, {settings_, dir_.File("Export"), "/d"});
+  const ProgramResult run = Run({settings_, dir_.File("Export"), "/d"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_TRUE(FileExists(dir_.File("Export/BEWDATA.dat")));
   EXPECT_EQ(ReadFileBytes(dir_.File("Export/BEWDATA.dat")), "");
-  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
-  EXPECT_EQ(MaskTime(run.out),
-            "Uebergabe am <TIME> gestartet\n\n"
-            "\nAnzahl uebergebener Buchungen : 0");
+  EXPECT_FALSE(FileExists(transfer_));
+  EXPECT_EQ(MaskServerTime(run.out), CommittedRunConsole({}));
 }
 
 TEST_F(TransferRunTest, NoArgumentPrintsTheUsageText) {
-  const ProgramResult run = RunProgram(cwd_, {});
+  const ProgramResult run = Run({});
   EXPECT_EQ(run.exit_status, 98);
   EXPECT_EQ(run.out,
             "Befehlsformat: \nHalvorn_<DB>.EXE <Veltrano.ini> <ZielPfad>\n\n"
@@ -228,41 +142,38 @@ TEST_F(TransferRunTest, NoArgumentPrintsTheUsageText) {
 
 TEST_F(TransferRunTest, MissingSettingsFileEndsWith97) {
   AddPlainBooking(1);
-  const ProgramResult run = RunProgram(cwd_, {dir_.File("app/missing.ini")});
+  const ProgramResult run = Run({dir_.File("app/missing.ini")});
   EXPECT_EQ(run.exit_status, 97);
   EXPECT_EQ(run.out, "Veltrano.Ini-Datei nicht gefunden");
-  EXPECT_EQ(Log(), kStartLines +
-                       "Veltrano.Ini-Datei nicht gefunden\r\n"
-                       "Verbinden mit Datenbank fehlgeschlagen\r\n");
-  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_EQ(Log(), LogOf({kLogStarted, "Veltrano.Ini-Datei nicht gefunden",
+                          "Verbinden mit Datenbank fehlgeschlagen"}));
+  EXPECT_FALSE(FileExists(transfer_));
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
 TEST_F(TransferRunTest, RefusedPasswordIsLoggedWithTheServersReason) {
   WriteSettings("wrong", "localhost");
-  const ProgramResult run = RunProgram(cwd_, {settings_});
+  const ProgramResult run = Run({settings_});
   // 96 on POSIX, where 1045 does not fit an exit status; 1045 on Windows.
   EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(1045));
   EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 1045\n");
-  const std::string log = Log();
-  const std::string reason =
-      "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Access denied "
-      "for user '" +
-      TestDbUser() + "'@'" + TestDbClientHost() + "' (using password: YES)\r\n";
-  EXPECT_EQ(log, kStartLines + reason + "Verbinden mit Datenbank fehlgeschlagen\r\n");
+  EXPECT_EQ(Log(), LogOf({kLogStarted,
+                          "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Access denied for "
+                          "user '" +
+                              TestDbUser() + "'@'" + TestDbClientHost() + "' (using password: YES)",
+                          "Verbinden mit Datenbank fehlgeschlagen"}));
 }
 
 TEST_F(TransferRunTest, MissingTransferDirectoryEndsWith90BeforeTheSelection) {
   AddPlainBooking(1);
-  const ProgramResult run = RunProgram(cwd_, {settings_, dir_.File("nowhere"), "/D"});
+  const ProgramResult run = Run({settings_, dir_.File("nowhere"), "/D"});
   EXPECT_EQ(run.exit_status, 90);
-  EXPECT_EQ(MaskTime(run.out),
+  EXPECT_EQ(MaskServerTime(run.out),
             "Uebergabe am <TIME> gestartet\n\n"
             "Zieldatei auf Server kann nicht erzeugt werden\n");
-  EXPECT_EQ(Log(), kStartLines +
-                       "\xDC"
-                       "bergabe vom <TIME>\r\n\r\n"
-                       "Zieldatei auf Server kann nicht erzeugt werden\r\n\r\n");
+  // No closing line on this path.
+  EXPECT_EQ(Log(), LogOf({kLogStarted, kLogServerTime,
+                          "Zieldatei auf Server kann nicht erzeugt werden\n"}));
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
@@ -275,34 +186,33 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
   // Lines of earlier runs fill the file up to 20 bytes below the limit, so
   // not even the first new line fits.
   const std::string earlier = std::string(4075, 'x') + "\n";
-  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", earlier));
-  ProgramResult run = RunProgram(cwd_, {settings_, "/D"}, earlier.size() + 20);
+  ASSERT_TRUE(WriteFileBytes(transfer_, earlier));
+  ProgramSpec limited = Spec({settings_, "/D"});
+  limited.file_size_limit = earlier.size() + 20;
+  ProgramResult run = RunProgram(limited);
   EXPECT_EQ(run.exit_status, 90);
   EXPECT_EQ(Transfer(), earlier);
-  EXPECT_EQ(MaskTime(run.out),
-            "Uebergabe am <TIME> gestartet\n\n"
-            "Schreiben in Zieldatei fehlgeschlagen\n"
-            "\nAnzahl uebergebener Buchungen : 0");
+  EXPECT_EQ(
+      MaskServerTime(run.out),
+      kConsoleStarted + std::string("Schreiben in Zieldatei fehlgeschlagen\n") + ConsoleCount(0));
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "NULL") << row[0];
 
   // Room for three lines and a part: those three are written and marked, the
   // rest waits for the next run.
-  run = RunProgram(cwd_, {settings_}, earlier.size() + 3 * line_size + 20);
+  limited = Spec({settings_});
+  limited.file_size_limit = earlier.size() + 3 * line_size + 20;
+  run = RunProgram(limited);
   EXPECT_EQ(run.exit_status, 90);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(Transfer(), earlier + PlainLine(1) + PlainLine(2) + PlainLine(3));
   const Rows marks = Marks();
   ASSERT_EQ(marks.size(), 6u);
   for (size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i][2], i < 3 ? "4" : "NULL") << i;
-  ExpectLogEndsWith(
-      "1003,20261201,075813,T3,L1,K, 1, DTA\r\n"
-      "Schreiben in Zieldatei fehlgeschlagen\r\n"
-      "\r\nAnzahl \xFC"
-      "bergebener Buchungen : 3\r\n" +
-      kEndLines);
+  ExpectLogEndsWith(LogOf({"1003,20261201,075813,T3,L1,K, 1, DTA",
+                           "Schreiben in Zieldatei fehlgeschlagen", LogCount(3), kLogEnded}));
 
   // The next run without a limit takes the remaining three.
-  run = RunProgram(cwd_, {settings_});
+  run = Run({settings_});
   EXPECT_EQ(run.exit_status, 1);
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
   EXPECT_EQ(Transfer(), earlier + PlainLine(1) + PlainLine(2) + PlainLine(3) + PlainLine(4) +
@@ -320,29 +230,25 @@ TEST_F(TransferRunTest, TransferFileTakenAwayBeforeTheCommitCountsAsDelivered) {
   Exec(
       "CREATE TRIGGER KVSYSTEM.SLOW_MARK BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
       "SET @pause = IF(NEW.BewTID = 'T2', SLEEP(2), 0)");
-  const std::string transfer = cwd_ + "/BEWDATA.dat";
-  const RunningProgram program = StartProgram(cwd_, {settings_});
-  for (int i = 0; i < 200 && ReadFileBytes(transfer).find(",T2,") == std::string::npos; ++i) {
+  RunningProgram program = StartProgram(Spec({settings_}));
+  for (int i = 0; i < 200 && Transfer().find(",T2,") == std::string::npos; ++i) {
     usleep(25 * 1000);
   }
-  ASSERT_NE(ReadFileBytes(transfer).find(",T2,"), std::string::npos);
-  ASSERT_EQ(rename(transfer.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
+  ASSERT_NE(Transfer().find(",T2,"), std::string::npos);
+  ASSERT_EQ(rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
   const ProgramResult run = FinishProgram(program);
 
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(ReadFileBytes(cwd_ + "/taken.dat"), PlainLine(1) + PlainLine(2));
-  EXPECT_FALSE(FileExists(transfer));
-  ExpectLogEndsWith(
-      "\r\nAnzahl \xFC"
-      "bergebener Buchungen : 2\r\n" +
-      kEndLines);
+  EXPECT_FALSE(FileExists(transfer_));
+  ExpectLogEndsWith(LogOf({LogCount(2), kLogEnded}));
   for (const auto& row : Marks()) EXPECT_EQ(row[2], "4") << row[0];
 }
 
 TEST_F(TransferRunTest, MissingLogDirectoryChangesNothingElse) {
   ASSERT_EQ(rmdir(dir_.File("Veltrano_php/log").c_str()), 0);
   AddPlainBooking(1);
-  const ProgramResult run = RunProgram(cwd_, {settings_});
+  const ProgramResult run = Run({settings_});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(Transfer(), PlainLine(1));
   EXPECT_EQ(Marks()[0][2], "4");
@@ -355,23 +261,24 @@ TEST_F(TransferRunTest, EmptyLoginIsRefusedBeforeAnyConnection) {
   const auto connections = [this] { return Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1]; };
   const std::string before = connections();
   const std::string refused =
-      kStartLines +
-      "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Kein Benutzername in der "
-      "Einstellungsdatei\r\n"
-      "Verbinden mit Datenbank fehlgeschlagen\r\n";
+      LogOf({kLogStarted,
+             "Datenbankverbindung fehlgeschlagen, Fehler: 1045, Kein Benutzername in der "
+             "Einstellungsdatei",
+             "Verbinden mit Datenbank fehlgeschlagen"});
   // No LOGIN record, a misspelled key, an empty file.
-  const std::string rest = Record(2, "PASS", TestDbPassword()) + Record(4, "NET8", "localhost");
+  const std::string rest =
+      SettingsRecord(2, "PASS", TestDbPassword()) + SettingsRecord(4, "NET8", "localhost");
   for (const std::string& content :
-       {rest, Record(1, "LOGON", TestDbUser()) + rest, std::string()}) {
+       {rest, SettingsRecord(1, "LOGON", TestDbUser()) + rest, std::string()}) {
     ASSERT_TRUE(WriteFileBytes(settings_, content));
     ASSERT_TRUE(WriteFileBytes(log_, ""));
-    const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+    const ProgramResult run = Run({settings_, "/D"});
     EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(1045));
     EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 1045\n");
     EXPECT_EQ(Log(), refused);
   }
   EXPECT_EQ(connections(), before);
-  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_FALSE(FileExists(transfer_));
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
@@ -384,12 +291,12 @@ TEST_F(TransferRunTest, EmptyDirectoryOrArgumentAfterTheSwitchGetsTheUsageText) 
                                                {settings_, "", "/D"},
                                                {settings_, "/D", dir_.File("Export")},
                                                {settings_, dir_.File("Export"), "/D", "x"}}) {
-    const ProgramResult run = RunProgram(cwd_, args);
+    const ProgramResult run = Run(args);
     EXPECT_EQ(run.exit_status, 98) << args[1];
     EXPECT_EQ(run.out.rfind("Befehlsformat: \n", 0), 0u) << run.out;
   }
   EXPECT_FALSE(FileExists(log_));
-  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_FALSE(FileExists(transfer_));
   EXPECT_FALSE(FileExists(dir_.File("Export/BEWDATA.dat")));
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
@@ -400,21 +307,13 @@ TEST_F(TransferRunTest, LineBreaksAndCommasInValuesKeepTheLineFormat) {
   AddBooking(
       "'1001','ST1','2026-12-01','2026-12-01 07:58:13','1','T\r\n1','L1','K','KST\n4100',"
       "'','','','201','','01','DTA','M\xFCller, Hans',NULL,NOW()");
-  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  const ProgramResult run = Run({settings_, "/D"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(Transfer(),
             "1001,ST1,20261201,075813,1,T  1,L1,K,KST 4100,,,,204,,01,DTA,M\xFCller  Hans\n");
-  EXPECT_EQ(Log(), kStartLines +
-                       "\xDC"
-                       "bergabe vom <TIME>\r\n\r\n"
-                       "1001,20261201,075813,T  1,L1,K, 1, DTA\r\n"
-                       "\r\nAnzahl \xFC"
-                       "bergebener Buchungen : 1\r\n" +
-                       kEndLines);
-  EXPECT_EQ(MaskTime(run.out),
-            "Uebergabe am <TIME> gestartet\n\n"
-            "ID: 1001, Buchung vom 20261201 075813  uebergeben\n"
-            "\nAnzahl uebergebener Buchungen : 1");
+  EXPECT_EQ(Log(), CommittedRunLog({"1001,20261201,075813,T  1,L1,K, 1, DTA"}));
+  EXPECT_EQ(MaskServerTime(run.out),
+            CommittedRunConsole({"ID: 1001, Buchung vom 20261201 075813  uebergeben\n"}));
   EXPECT_EQ(Marks()[0][2], "4");
 }
 
@@ -423,18 +322,16 @@ TEST_F(TransferRunTest, LineBreaksAndCommasInValuesKeepTheLineFormat) {
 TEST_F(TransferRunTest, UnwritableProtocolIsReportedOnceWithTheSwitch) {
   ASSERT_EQ(rmdir(dir_.File("Veltrano_php/log").c_str()), 0);
   AddPlainBooking(1);
-  const ProgramResult quiet = RunProgram(cwd_, {settings_});
+  const ProgramResult quiet = Run({settings_});
   EXPECT_EQ(quiet.exit_status, 1);
   EXPECT_EQ(quiet.out, "");
   AddPlainBooking(2);
-  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  const ProgramResult run = Run({settings_, "/D"});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(MaskTime(run.out),
+  EXPECT_EQ(MaskServerTime(run.out),
             "Protokolldatei kann nicht geschrieben werden: "
-            "../../Veltrano_php/log/Durnwell#Log.txt\n"
-            "Uebergabe am <TIME> gestartet\n\n"
-            "ID: 1002, Buchung vom 20261201 075813  uebergeben\n"
-            "\nAnzahl uebergebener Buchungen : 1");
+            "../../Veltrano_php/log/Durnwell#Log.txt\n" +
+                CommittedRunConsole({"ID: 1002, Buchung vom 20261201 075813  uebergeben\n"}));
   EXPECT_EQ(Transfer(), PlainLine(1) + PlainLine(2));
 }
 
@@ -442,22 +339,19 @@ TEST_F(TransferRunTest, UnwritableProtocolIsReportedOnceWithTheSwitch) {
 // port nothing listens on): error 2002, the exit status itself on Windows.
 TEST_F(TransferRunTest, NoServerEndsWithTheClientLibrarysErrorNumber) {
   AddPlainBooking(1);
-  ProgramSpec spec;
-  spec.path = HALVORN_PROGRAM;
-  spec.args = {settings_};
-  spec.cwd = cwd_;
+  ProgramSpec spec = Spec({settings_});
   spec.env = {"MYSQL_UNIX_PORT=" + dir_.File("no.sock"), "MYSQL_TCP_PORT=1"};
-  const ProgramResult run = ::RunProgram(spec);
+  const ProgramResult run = RunProgram(spec);
   EXPECT_EQ(run.exit_status, ConnectFailureExitStatus(2002));
   EXPECT_EQ(run.out, "Datenbankverbindung fehlgeschlagen, Fehler: 2002\n");
   // The reason is the client library's own text, which names the socket or
   // the host.
   const std::string refused =
-      kStartLines + "Datenbankverbindung fehlgeschlagen, Fehler: 2002, Can't connect to ";
+      LogOf({kLogStarted}) + "Datenbankverbindung fehlgeschlagen, Fehler: 2002, Can't connect to ";
   const std::string log = Log();
   EXPECT_EQ(log.substr(0, refused.size()), refused);
   ExpectLogEndsWith(")\r\nVerbinden mit Datenbank fehlgeschlagen\r\n");
-  EXPECT_FALSE(FileExists(cwd_ + "/BEWDATA.dat"));
+  EXPECT_FALSE(FileExists(transfer_));
   EXPECT_EQ(Marks()[0][2], "NULL");
 }
 
@@ -467,19 +361,19 @@ TEST_F(TransferRunTest, NoServerEndsWithTheClientLibrarysErrorNumber) {
 // directory, before the selection; the next run takes the bookings.
 TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelection) {
   AddPlainBooking(1);
-  ASSERT_TRUE(WriteFileBytes(cwd_ + "/BEWDATA.dat", "earlier\n"));
+  ASSERT_TRUE(WriteFileBytes(transfer_, "earlier\n"));
   void* held = nullptr;
-  ASSERT_TRUE(HoldFileWithoutSharing(cwd_ + "/BEWDATA.dat", held));
-  const ProgramResult run = RunProgram(cwd_, {settings_, "/D"});
+  ASSERT_TRUE(HoldFileWithoutSharing(transfer_, held));
+  const ProgramResult run = Run({settings_, "/D"});
   ReleaseHeldFile(held);
   EXPECT_EQ(run.exit_status, 90);
-  EXPECT_EQ(MaskTime(run.out),
+  EXPECT_EQ(MaskServerTime(run.out),
             "Uebergabe am <TIME> gestartet\n\n"
             "Zieldatei auf Server kann nicht erzeugt werden\n");
   EXPECT_EQ(Transfer(), "earlier\n");
   EXPECT_EQ(Marks()[0][2], "NULL");
 
-  const ProgramResult next = RunProgram(cwd_, {settings_});
+  const ProgramResult next = Run({settings_});
   EXPECT_EQ(next.exit_status, 1);
   EXPECT_EQ(Transfer(), "earlier\n" + PlainLine(1));
   EXPECT_EQ(Marks()[0][2], "4");
@@ -491,16 +385,16 @@ TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelecti
 TEST_F(TransferRunTest, StatementLoggingServerKeepsItsIsolationLevel) {
   AddPlainBooking(1);
   Exec("SET GLOBAL binlog_format = 'STATEMENT'");
-  const ProgramResult run = RunProgram(cwd_, {settings_});
+  const ProgramResult run = Run({settings_});
   Exec("SET GLOBAL binlog_format = 'MIXED'");
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(Transfer(), PlainLine(1));
   EXPECT_EQ(Marks()[0][2], "4");
-  const std::string head = kStartLines +
-                           "Server protokolliert Anweisungen (binlog_format=STATEMENT): \xDC"
-                           "bergabe mit der Isolationsstufe des Servers\r\n\xDC"
-                           "bergabe vom <TIME>\r\n";
-  EXPECT_EQ(Log().substr(0, head.size()), head);
+  EXPECT_EQ(Log(), LogOf({kLogStarted,
+                          "Server protokolliert Anweisungen (binlog_format=STATEMENT): \334bergabe "
+                          "mit der Isolationsstufe des Servers",
+                          kLogServerTime, "1001,20261201,075813,T1,L1,K, 1, DTA", LogCount(1),
+                          kLogEnded}));
 }
 
 }  // namespace

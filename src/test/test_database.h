@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "db/batch_marking.h"
+#include "db/booking_statements.h"
 #include "db/db_connection.h"
 
 // A result as texts; an SQL NULL reads "<NULL>".
@@ -63,6 +65,17 @@ class ConnectedDatabaseTest : public DatabaseTest {
     SQL_FreeResult(handle_);
     SQL_Close(db_);
     DatabaseTest::TearDown();
+  }
+
+  // Marks the row of record.keys on db_ the way a run does: the statement of
+  // FormatMarkStatement through SQL_MarkBatch. Returns the marking's status;
+  // -1 when the statement cannot be formatted.
+  int MarkBooking(const MarkingForm& form, const BookingRecord& record) {
+    std::string statement;
+    if (!FormatMarkStatement(db_.mysql, form, record, statement)) return -1;
+    BatchMarks marks;
+    SQL_MarkBatch(db_, {statement}, marks);
+    return marks.statuses.empty() ? -1 : marks.statuses[0];
   }
 
   DbConnection db_;

@@ -5,16 +5,10 @@
 #include <vector>
 
 #include "config/account.h"
+#include "db/booking_statements.h"
 #include "db/db_connection.h"
 
 namespace {
-
-const char kDatabase[] = "KVSYSTEM";
-
-// The run's selection of pending bookings, counted. A consistent read: it
-// neither takes nor waits for row locks.
-const char kCountPending[] =
-    "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE (BewUkz != 4 OR BewUkz IS NULL)";
 
 // The privileges the account holds on the booking table: global, on the
 // schema (patterns included) and on the table itself. information_schema
@@ -70,8 +64,8 @@ std::string HostLine(const Account& account, ShowValueFn show) {
 // Reports the table and the pending bookings. Returns true when the table
 // can be read.
 bool CheckTable(DbConnection& db, std::string& report) {
-  std::vector<std::vector<std::string>> rows;
-  if (QueryRows(db, kCountPending, 1, rows) != 0 || rows.empty()) {
+  std::string pending;
+  if (SQL_CountPending(db, pending) != 0) {
     const bool missing = db.last_errno == 1146;  // no such table
     report += std::string("Tabelle     : KVSYSTEM.KVS321BEW ") +
               (missing ? "fehlt" : "nicht lesbar") + "\n";
@@ -81,7 +75,7 @@ bool CheckTable(DbConnection& db, std::string& report) {
     return false;
   }
   report += "Tabelle     : KVSYSTEM.KVS321BEW vorhanden\n";
-  report += "Buchungen   : " + rows[0][0] + " nicht uebergeben\n";
+  report += "Buchungen   : " + pending + " nicht uebergeben\n";
   return true;
 }
 
@@ -129,17 +123,11 @@ int CheckConnection(const std::string& path, std::string& report, ShowValueFn sh
   report += "Verbindungspruefung mit " + path + "\n";
 
   Account account;
-  const int read = ReadAccount(path, account);
+  ReadAccount(path, account);
   report += "Benutzer    : " + Shown(account.login, show) + "\n";
   report += "Host        : " + HostLine(account, show) + "\n";
   DbConnection db;
-  if (read == kAccountNoUser) {
-    db.last_errno = read;
-    db.last_error = kAccountNoUserText;
-  } else {
-    SQL_Connect(db, account.login, account.password, account.host, kDatabase);
-  }
-  if (db.mysql == nullptr) {
+  if (SQL_ConnectAccount(db, account) != 0) {
     report += "Verbindung  : fehlgeschlagen\n";
     report += "FEHLER: Datenbankverbindung fehlgeschlagen, " + Failure(db) + "\n";
     return Result(report, false);

@@ -8,16 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "config/blowfish.h"
+#include "test/settings_writer.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
 
 namespace {
-
-std::string Record(int number, const std::string& key, const std::string& value) {
-  return "Veltrano;Datenbank;\n" + std::to_string(number) + ";" + key + ";" +
-         EncryptHexValue(value, kSettingsKey) + "\n";
-}
 
 class ConnectionCheckTest : public DatabaseTest {
  protected:
@@ -25,9 +20,7 @@ class ConnectionCheckTest : public DatabaseTest {
   // of those marked with a leading "-".
   void ExpectCheck(const std::string& user, const std::string& password, const std::string& host,
                    int status, const std::vector<std::string>& texts) {
-    ASSERT_TRUE(WriteFileBytes(settings_, Record(1, "LOGIN", user) + Record(2, "PASS", password) +
-                                              Record(3, "DB_SYSTEM", "MySQL") +
-                                              Record(4, "NET8", host)));
+    ASSERT_TRUE(WriteFileBytes(settings_, AccountSettings(user, password, host)));
     Check(status, texts);
   }
 
@@ -76,7 +69,7 @@ TEST_F(ConnectionCheckTest, RefusedAccountsAndMissingFile) {
                "Ergebnis: fehlerhaft\n", "-Tabelle"});
   // No user name: refused before any connection is tried, as by a run.
   const std::string before = Query("SHOW GLOBAL STATUS LIKE 'Connections'")[0][1];
-  ASSERT_TRUE(WriteFileBytes(settings_, Record(2, "PASS", TestDbPassword())));
+  ASSERT_TRUE(WriteFileBytes(settings_, SettingsRecord(2, "PASS", TestDbPassword())));
   Check(kConnectionUnusable,
         {"Benutzer    : \n", "Host        : Standard-Host der Client-Bibliothek (NET8 ist leer)\n",
          "FEHLER: Datenbankverbindung fehlgeschlagen, Fehler: 1045, Kein Benutzername in der "

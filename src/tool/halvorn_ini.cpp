@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/blowfish.h"
+#include "export/str_upper.h"
 #include "platform/console_text.h"
 #include "tool/connection_check.h"
 #include "tool/settings_check.h"
@@ -33,13 +34,8 @@ void PrintUsage() {
       stdout);
 }
 
-bool SameWord(const std::string& arg, const char* word) {
-  std::string upper = arg;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper == word;
-}
+// True when arg is word (upper case) in any letter case.
+bool SameWord(std::string arg, const char* word) { return StrUpper(arg) == word; }
 
 void PrintLine(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);

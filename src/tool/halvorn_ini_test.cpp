@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "config/blowfish.h"
 #include "test/program.h"
+#include "test/settings_writer.h"
 #include "test/temp_dir.h"
 #include "test/test_database.h"
 #include "tool/halvorn_ini_test_support.h"
@@ -34,22 +34,13 @@ class SettingsToolDatabaseTest : public DatabaseTest {};
 TEST_F(SettingsToolDatabaseTest, ConnectReportsByExitStatus) {
   ScopedTempDir dir;
   const std::string settings = dir.File("Veltrano.ini");
-  const auto write = [&](const std::string& password) {
-    std::string content;
-    int number = 0;
-    for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-             {"LOGIN", TestDbUser()}, {"PASS", password}, {"NET8", "localhost"}}) {
-      content += "x;DB;\n" + std::to_string(++number) + ";" + key + ";" +
-                 EncryptHexValue(value, kSettingsKey) + "\n";
-    }
-    ASSERT_TRUE(WriteFileBytes(settings, content));
-  };
-  write(TestDbPassword());
+  ASSERT_TRUE(
+      WriteFileBytes(settings, AccountSettings(TestDbUser(), TestDbPassword(), "localhost")));
   ProgramResult run = Tool({"verbinden", settings}, kUtf8Locale);
   EXPECT_EQ(run.exit_status, 0) << run.out;
   EXPECT_NE(run.out.find("Ergebnis: in Ordnung\n"), std::string::npos) << run.out;
 
-  write("falsch");
+  ASSERT_TRUE(WriteFileBytes(settings, AccountSettings(TestDbUser(), "falsch", "localhost")));
   run = Tool({"VERBINDEN", settings}, kUtf8Locale);
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_NE(run.out.find("Fehler: 1045, Access denied"), std::string::npos) << run.out;
