@@ -351,10 +351,13 @@ TEST_F(ClusterFaultTest, NextRunAtOnceThroughAnotherNode) {
 // the same bookings: the cluster takes the first COMMIT and refuses the
 // other run's (or aborts its markings), and that run takes its lines back.
 // Started together; the first held halfway while the second commits; both
-// halfway and then both on.
+// halfway and then both on, without and with a primary key on the table.
 TEST_F(ClusterFaultTest, TwoHostsAtOnceThroughTwoNodes) {
-  for (int trial = 0; trial < 3; ++trial) {
+  for (int trial = 0; trial < 4; ++trial) {
     SCOPED_TRACE(trial);
+    if (trial == 3) {
+      Exec(1, "ALTER TABLE KVSYSTEM.KVS321BEW ADD BewNr INT AUTO_INCREMENT PRIMARY KEY FIRST");
+    }
     AddBookings();
     const long long base_a = std::max(FileSize(hosts_[0].transfer), 0LL);
     const long long base_b = std::max(FileSize(hosts_[1].transfer), 0LL);
@@ -364,7 +367,7 @@ TEST_F(ClusterFaultTest, TwoHostsAtOnceThroughTwoNodes) {
       kill(static_cast<pid_t>(a.pid), SIGSTOP);
     }
     RunningProgram b = Start(hosts_[1], NodePort(2));
-    if (trial == 2) {
+    if (trial >= 2) {
       ASSERT_TRUE(WaitFor([&] { return FileSize(hosts_[1].transfer) > base_b + kBookings * 20; }));
     }
     int status_b = trial == 1 ? FinishProgram(b).exit_status : -1;
