@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
-          mariadb-server mariadb-client time bc tzdata
+          mariadb-server mariadb-client time bc tzdata strace
           galera-4 rsync iproute2)  # the cluster tests: provider, state transfer, its port check
 
 missing=()

@@ -96,9 +96,6 @@ int ExportBatch(ExportContext& context, std::vector<PreparedBooking>& batch) {
     }
     return kTransactionLost;
   }
-  if (!in_step) {
-    if (context.protocol != nullptr) WriteProtocol(*context.protocol, kTransferWriteFailedText);
-    return kTransactionLost;
-  }
+  if (!in_step) return kTransferOutOfStep;
   return write_failed ? kTransferWriteFailed : 0;
 }

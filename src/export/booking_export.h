@@ -38,9 +38,15 @@ constexpr int kTransferWriteFailed = 90;
 // The protocol line of a transfer line that could not be written.
 extern const char kTransferWriteFailedText[];  // "Schreiben in Zieldatei fehlgeschlagen"
 
-// ExportBatch's status when a marking lost the run's transaction, or the file
-// could not be kept in step with the markings: nothing may be committed.
+// ExportBatch's status when a marking lost the run's transaction: nothing may
+// be committed.
 constexpr int kTransactionLost = 2;
+
+// ExportBatch's status when the line of a booking whose marking failed could
+// not be taken back out of the file: the file is out of step with the
+// markings, so nothing may be committed, and the run ends as for a line that
+// could not be written.
+constexpr int kTransferOutOfStep = 3;
 
 // Exports a batch of prepared bookings as if one at a time: appends their
 // transfer lines, has them marked, takes back the line of a booking whose
@@ -49,5 +55,6 @@ constexpr int kTransactionLost = 2;
 // kTransferWriteFailed when a line could not be written (the bookings from it
 // on are not handled); kTransactionLost when a marking lost the transaction
 // (logged with the server's number and text; the bookings after it are not
-// handled, and the lines stay for the run to take back).
+// handled, and the lines stay for the run to take back); kTransferOutOfStep
+// (the lines stay for the run to take back).
 int ExportBatch(ExportContext& context, std::vector<PreparedBooking>& batch);

@@ -39,13 +39,17 @@ class ExportBatchTest : public ::testing::Test {
   }
 
   // The marking: records every marking handed to it, fails those listed in
-  // failing_, and loses the transaction at lose_at_.
+  // failing_, loses the transaction at lose_at_, and takes the transfer file
+  // away (renamed) at take_away_at_.
   static void Mark(const std::vector<PreparedBooking>& bookings, size_t count, BatchMarks& marks,
                    void* context) {
     ExportBatchTest* test = static_cast<ExportBatchTest*>(context);
     for (size_t i = 0; i < count; ++i) {
       const std::string& statement = bookings[i].mark_statement;
       test->marked_.push_back(statement);
+      if (statement == test->take_away_at_) {
+        std::rename(test->file_.path.c_str(), test->dir_.File("taken.dat").c_str());
+      }
       const auto failing = test->failing_.find(statement);
       const int status = failing == test->failing_.end() ? 0 : failing->second;
       marks.statuses.push_back(status);
@@ -97,6 +101,7 @@ class ExportBatchTest : public ::testing::Test {
   std::vector<std::string> marked_;
   std::map<std::string, int> failing_;
   std::string lose_at_;
+  std::string take_away_at_;
 };
 
 // Accepted codes are written, logged and printed; every booking is marked. A
@@ -177,6 +182,22 @@ TEST_F(ExportBatchTest, LostTransactionEndsTheBatch) {
             "\nFehler 'SQL_MarkTranfer: 1213\n");
   EXPECT_EQ(CutBackTransferFile(file_, file_.record.start_size), 0);
   EXPECT_EQ(Transfer(), "earlier run\n");
+}
+
+// The line of a booking whose marking failed cannot be taken back when the
+// file is no longer the run's: the file is out of step with the markings.
+// The bookings are reported; the failure is the run's to report.
+TEST_F(ExportBatchTest, LineThatCannotBeTakenBackPutsTheFileOutOfStep) {
+  failing_ = {{"B/204", 1644}};
+  take_away_at_ = "B/204";
+  EXPECT_EQ(Export({Booking("A", "DTA", "201"), Booking("B", "DTA", "201")}, 10),
+            kTransferOutOfStep);
+  EXPECT_EQ(marked_, (std::vector<std::string>{"A/204", "B/204"}));
+  EXPECT_EQ(context_.exported_count, 1);
+  EXPECT_EQ(Log(), "A,20240301,063015,T,L,A, 2, DTA\r\n");
+  EXPECT_EQ(ReadFileBytes(dir_.File("taken.dat")),
+            "earlier run\nA,S,20240301,063015,2,T,L,A,K,,,1,204,,X,DTA,\n"
+            "B,S,20240301,063015,2,T,L,A,K,,,1,204,,X,DTA,\n");
 }
 
 #ifndef _WIN32

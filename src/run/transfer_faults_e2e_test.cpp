@@ -20,12 +20,16 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "test/run_tree.h"
 #include "test/tcp_relay.h"
 
 namespace {
 
 constexpr int kBookings = 3000;
+
+// strace, whose fault injection fails a chosen system call of the program.
+constexpr char kStrace[] = "/usr/bin/strace";
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -41,6 +45,8 @@ bool WaitFor(const std::function<bool()>& condition, double seconds = 20) {
   }
   return true;
 }
+
+int TestDbPort() { return std::atoi(Env("HALVORN_DB_PORT").c_str()); }
 
 long long FileSize(const std::string& path) {
   struct stat info;
@@ -309,23 +315,44 @@ TEST_F(TransferFaultTest, ServerKilledAndRestartedMidRun) {
   }
 }
 
-// The run's connection killed while it purges, before its COMMIT.
+// The run's connection killed while it purges, before its COMMIT: the run
+// takes its lines back. When the receiving system took the file away in the
+// meantime, its lines went with it while the database forgot their
+// markings: the next run exports those bookings again (a receiver takes the
+// file between runs, holding the guard).
 TEST_F(TransferFaultTest, ConnectionKilledBeforeTheCommit) {
-  Exec(
-      "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz, BewDat) "
-      "VALUES ('old', 'X', 4, NOW() - INTERVAL 4 MONTH)");
   Exec(
       "CREATE TRIGGER KVSYSTEM.SLOW_PURGE BEFORE DELETE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
       "SET @pause = SLEEP(1)");
-  RunningProgram program = Start();
-  ASSERT_TRUE(WaitFor([&] { return Purging(); }));
-  Exec("KILL CONNECTION " + RunConnection());
-  const ProgramResult run = FinishProgram(program);
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_TRUE(ReadFileBytes(transfer_).empty());
-  EXPECT_NE(Log().find("L\366schen fehlgeschlagen, Fehler: "), std::string::npos);
+  for (bool taken_away : {false, true}) {
+    SCOPED_TRACE(taken_away);
+    Exec(
+        "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewTID, BewUkz, BewDat) "
+        "VALUES ('old', 'X', 4, NOW() - INTERVAL 4 MONTH)");
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    RunningProgram program = Start();
+    ASSERT_TRUE(WaitFor([&] { return Purging(); }));
+    if (taken_away) {
+      ASSERT_EQ(rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
+    }
+    Exec("KILL CONNECTION " + RunConnection());
+    const ProgramResult run = FinishProgram(program);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(FileExists(transfer_), !taken_away);
+    EXPECT_TRUE(Transfer().empty());
+    const std::string log = Log();
+    EXPECT_NE(log.find("L\366schen fehlgeschlagen, Fehler: "), std::string::npos);
+    EXPECT_NE(log.find(LogOf({taken_away ? "\334bergabedatei inzwischen abgeholt, ihre Zeilen "
+                                           "gelten als \374bergeben"
+                                         : "\334bergabedatei auf den Stand vor der \334bergabe "
+                                           "zur\374ckgesetzt",
+                              kLogEnded})),
+              std::string::npos)
+        << log;
+    EXPECT_FALSE(FileExists(record_));
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
+  }
   Exec("DROP TRIGGER KVSYSTEM.SLOW_PURGE");
-  Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'X'");
   ExpectCleanRunMakesItExactlyOnce();
 }
 
@@ -384,6 +411,75 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   ExpectCleanRunMakesItExactlyOnce();
 }
 
+// One system call of the real program fails, made to by strace from outside
+// (its fault injection, on the calls that touch one path): the run record
+// cannot be written before the first line; BEWDATA.dat cannot be flushed
+// before the commit, once, or every time, so that not even the take-back
+// holds; a refused marking's line cannot be cut back out of the file. Each
+// says so, ends the run with 90 and commits nothing; what the take-back could
+// not do, the next run does.
+TEST_F(TransferFaultTest, FailingSystemCalls) {
+  ASSERT_TRUE(FileExists(kStrace)) << "strace is missing: scripts/install_deps.sh installs it";
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "IF NEW.BewTID = 'T100' AND @refuse = 1 THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  const std::string not_written = "Schreiben in Zieldatei fehlgeschlagen";
+  const std::string taken_back =
+      "\334bergabedatei auf den Stand vor der \334bergabe zur\374ckgesetzt";
+  const std::string left =
+      "\334bergabedatei kann nicht zur\374ckgesetzt werden, die n\344chste \334bergabe holt es "
+      "nach";
+  const std::string put_right =
+      "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt";
+  // The program is given absolute paths, the form strace's -P matches.
+  struct Case {
+    const char* name;
+    std::string path;               // the calls on this path fail
+    const char* inject;             // strace's -e inject=
+    bool refuse;                    // a trigger refuses the marking of T100
+    bool left;                      // the take-back fails too: the next run puts it right
+    std::vector<std::string> tail;  // the protocol's last texts
+  };
+  const Case cases[] = {
+      {"run record", record_ + ".neu", "rename:error=EIO", false, false, {not_written, kLogEnded}},
+      {"flush", transfer_, "fsync:error=EIO:when=1", false, false, {taken_back, kLogEnded}},
+      {"flush and take-back", transfer_, "fsync:error=EIO", false, true, {left, kLogEnded}},
+      {"refusal", transfer_, "truncate:error=EIO:when=1", true, false, {taken_back, kLogEnded}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW");
+    AddBookings(1, kBookings);
+    ASSERT_TRUE(WriteFileBytes(transfer_, kEarlierLine));
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    if (c.refuse) Exec("SET GLOBAL init_connect = 'SET @refuse = 1'");
+    ProgramSpec spec =
+        Spec({"-f", "-o", "/dev/null", "-P", c.path, std::string("-einject=") + c.inject,
+              HALVORN_PROGRAM, settings_, cwd_, "/D"});
+    spec.path = kStrace;
+    const ProgramResult run = RunProgram(spec);
+    if (c.refuse) Exec("SET GLOBAL init_connect = ''");
+    EXPECT_EQ(run.exit_status, 90);
+    EXPECT_NE(run.out.find("Schreiben in Zieldatei fehlgeschlagen\n"), std::string::npos);
+    const std::string log = Log();
+    const std::string tail = LogOf(c.tail);
+    EXPECT_NE(log.find(LogOf({not_written})), std::string::npos);
+    EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
+    EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz = 4"), (Rows{{"0"}}));
+    EXPECT_EQ(FileExists(record_), c.left);
+    if (!c.left) {
+      EXPECT_EQ(Transfer(), kEarlierLine);
+    }
+
+    ExpectCleanRunMakesItExactlyOnce();
+    EXPECT_EQ(Transfer().substr(0, sizeof kEarlierLine - 1), kEarlierLine);
+    if (c.left) {
+      EXPECT_NE(Log().find(LogOf({kLogServerTime, put_right})), std::string::npos);
+    }
+  }
+}
+
 // A file size limit in the middle of the run: the lines written whole are
 // committed, a torn one is cut away, the rest waits for the next run.
 TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
@@ -397,33 +493,97 @@ TEST_F(TransferFaultTest, FileSizeLimitMidRun) {
 }
 
 // The connection cut right after the server received the COMMIT, which the
-// server then carries out: the run finds out over a new connection that it
-// committed, keeps its lines and ends with 1.
+// server then carries out. The run asks over a new connection: it finds out
+// that it committed, keeps its lines and ends with 1; or, when no new
+// connection can be had, it cannot tell, ends with 0 and leaves the run
+// record, from which the next run finds the commit and keeps the lines.
 TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
-  // Cuts the run's connection right after it has passed on its COMMIT; the
-  // new connection passes.
-  TcpRelay relay({std::atoi(Env("HALVORN_DB_PORT").c_str())}, TcpRelay::kCutAfterCommit);
+  for (bool reconnects : {true, false}) {
+    SCOPED_TRACE(reconnects);
+    if (!reconnects) AddBookings(kBookings + 1, kBookings);
+    // Cuts the run's connection right after it has passed on its COMMIT;
+    // later connections pass, or are closed at once.
+    TcpRelay relay({TestDbPort()}, TcpRelay::kCutAfterCommit);
+    relay.RefuseLaterConnections(!reconnects);
+    ASSERT_GT(relay.port(), 0);
+    WriteSettings(TestDbPassword(), "127.0.0.1");
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    Exec("BACKUP STAGE START");
+    Exec("BACKUP STAGE BLOCK_COMMIT");
+    RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
+    // Reconnected, the run waits for its own guard, held by its old
+    // connection until the server has finished that COMMIT.
+    ASSERT_TRUE(WaitFor([&] {
+      return relay.cut() &&
+             (!reconnects ||
+              Query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User "
+                    "lock'")[0][0] == "1");
+    }));
+    if (reconnects) Exec("BACKUP STAGE END");
+    const ProgramResult run = FinishProgram(program);
+    if (!reconnects) Exec("BACKUP STAGE END");
+    EXPECT_EQ(run.exit_status, reconnects ? 1 : 0);
+    const std::string log = Log();
+    EXPECT_NE(log.find("Festschreiben fehlgeschlagen, Fehler: 2013, "), std::string::npos);
+    EXPECT_NE(log.find(LogOf({reconnects ? "Festschreiben doch erfolgt"
+                                         : "Ob festgeschrieben wurde, ist nicht festzustellen; "
+                                           "die n\344chste \334bergabe kl\344rt es",
+                              kLogEnded})),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(FileExists(record_), !reconnects);
+    // The old connection's COMMIT goes through, and its guard goes with it.
+    ASSERT_TRUE(WaitFor([&] {
+      return Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")[0][0] == "0" &&
+             RunConnection() == "0";
+    }));
+    WriteSettings(TestDbPassword(), "localhost");
+    ExpectCleanRunMakesItExactlyOnce();
+    if (!reconnects) {
+      EXPECT_NE(Log().find(LogOf({kLogServerTime,
+                                  "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei "
+                                  "bleibt"})),
+                std::string::npos);
+    }
+  }
+}
+
+// A server that gives no named locks: the run guard is an exclusive lock on
+// Halvorn_MySQL.sperre beside BEWDATA.dat. Another holder of that lock stops
+// the run with 95; a lock file that cannot be had at all is no sign of
+// another run, and the run goes on.
+TEST_F(TransferFaultTest, GuardFallsBackToTheFileLock) {
+  TcpRelay relay({TestDbPort()}, TcpRelay::kPassCommit);
+  relay.HideNamedLocks(true);
   ASSERT_GT(relay.port(), 0);
   WriteSettings(TestDbPassword(), "127.0.0.1");
-  Exec("BACKUP STAGE START");
-  Exec("BACKUP STAGE BLOCK_COMMIT");
-  RunningProgram program = Start({"MYSQL_TCP_PORT=" + std::to_string(relay.port())});
-  // The run waits for its own guard, held by its old connection until the
-  // server has finished that COMMIT.
-  ASSERT_TRUE(WaitFor([&] {
-    return relay.cut() &&
-           Query(
-               "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE = 'User "
-               "lock'")[0][0] == "1";
-  }));
-  Exec("BACKUP STAGE END");
-  const ProgramResult run = FinishProgram(program);
-  EXPECT_EQ(run.exit_status, 1);
-  const std::string log = Log();
-  EXPECT_NE(log.find("Festschreiben fehlgeschlagen, Fehler: 2013, "), std::string::npos);
-  EXPECT_NE(log.find("Festschreiben doch erfolgt\r\n"), std::string::npos);
-  EXPECT_FALSE(FileExists(record_));
-  EXPECT_EQ(Query("SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL"), (Rows{{"0"}}));
+  const std::string lock = dir_.File("app/bin/Halvorn_MySQL.sperre");
+  struct Case {
+    const char* name;
+    int held;  // 0 free, 1 held by another process, 2 not to be had (a directory)
+    int exit_status;
+  };
+  for (const Case& c : {Case{"held", 1, 95}, Case{"free", 0, 1}, Case{"no lock file", 2, 1}}) {
+    SCOPED_TRACE(c.name);
+    if (c.exit_status == 1 && c.held == 2) AddBookings(kBookings + 1, kBookings);
+    if (c.held == 2) {
+      ASSERT_EQ(std::remove(lock.c_str()), 0);
+      ASSERT_EQ(mkdir(lock.c_str(), 0755), 0);
+    }
+    FileLock other;
+    if (c.held == 1) {
+      ASSERT_EQ(TakeFileLock(lock, other), 0);
+    }
+    ProgramSpec spec = Spec({settings_});
+    spec.env = {"MYSQL_TCP_PORT=" + std::to_string(relay.port())};
+    const ProgramResult run = RunProgram(spec);
+    ReleaseFileLock(other);
+    EXPECT_EQ(run.exit_status, c.exit_status) << run.out;
+    EXPECT_EQ(run.out, c.held == 1 ? "Uebergabe laeuft bereits\n" : "");
+    EXPECT_EQ(Query("SELECT COUNT(*) > 0 FROM KVSYSTEM.KVS321BEW WHERE BewUkz IS NULL")[0][0],
+              c.held == 1 ? "1" : "0");
+  }
+  rmdir(lock.c_str());
   WriteSettings(TestDbPassword(), "localhost");
   ExpectCleanRunMakesItExactlyOnce();
 }

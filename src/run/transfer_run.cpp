@@ -218,8 +218,8 @@ void SelectBookings(RunState& state) {
 }
 
 // Fetches every pending booking and exports it, a batch at a time. Returns
-// ExportBatch's status of the batch that ended the loop, or 0; a line that
-// could not be written is reported.
+// ExportBatch's status of the batch that ended the loop, or 0; a file that
+// could not be written or kept in step is reported.
 int ExportPendingBookings(RunState& state) {
   std::vector<PreparedBooking> batch;
   batch.reserve(kBatchSize);
@@ -241,7 +241,9 @@ int ExportPendingBookings(RunState& state) {
       if (exported != 0 || state.status != 0) break;
     }
   }
-  if (exported == kTransferWriteFailed) ReportTransferWriteFailed(state);
+  if (exported == kTransferWriteFailed || exported == kTransferOutOfStep) {
+    ReportTransferWriteFailed(state);
+  }
   return exported;
 }
 
@@ -358,6 +360,7 @@ RunEnd TransferPending(RunState& state) {
   CloseSelection(state);
   WriteCount(state);
 
+  if (exported == kTransferOutOfStep) return {kExitTransferFile, kTakeBackLines};
   if (exported == kTransactionLost || !PurgeTransferred(state) || !WriteRunToken(state)) {
     return {0, kTakeBackLines};
   }

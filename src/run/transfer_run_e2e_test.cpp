@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "export/transfer_file.h"
 #include "platform/platform.h"
 #include "test/run_tree.h"
 
@@ -379,6 +380,98 @@ TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelecti
   EXPECT_EQ(Marks()[0][2], "4");
 }
 #endif
+
+// A run that died left its run record: the next run puts the transfer file
+// right before it selects, as the file and the database tell, says so, and
+// goes on; a record it cannot make sense of ends it with 90 before the
+// selection, the record kept for the operator.
+TEST_F(TransferRunTest, InterruptedRunIsPutRightBeforeTheSelection) {
+  struct Case {
+    const char* name;
+    bool committing;     // it died after sending COMMIT, with booking T9 marked
+    bool committed;      // T9 is marked transferred in the table
+    bool taken_away;     // the file was taken away since
+    const char* record;  // the record's text instead, when not null
+    std::string said;
+    const char* file_before;  // the file before this run's own line
+  };
+  const Case cases[] = {
+      {"died writing", false, false, false, nullptr,
+       "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt",
+       "earlier\n"},
+      {"died committing, not committed", true, false, false, nullptr,
+       "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt",
+       "earlier\n"},
+      {"died committing, committed", true, true, false, nullptr,
+       "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei bleibt", "earlier\ndead\n"},
+      {"file taken away", false, false, true, nullptr,
+       "Abgebrochene \334bergabe: \334bergabedatei inzwischen abgeholt, ihre Zeilen gelten als "
+       "\374bergeben",
+       ""},
+      {"no record", false, false, false, "Halvorn_MySQL Uebergabelauf\nphase=",
+       "Abgebrochene \334bergabe: \334bergabedatei kann nicht in Ordnung gebracht werden",
+       "earlier\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW");
+    AddPlainBooking(1);
+    AddBooking(std::string("'1009','ST1','2026-12-01','2026-12-01 07:58:13','1','T9','L1','K',"
+                           "'','','','','201','','','DTA','',") +
+               (c.committed ? "4" : "NULL") + ",NOW()");
+    ASSERT_TRUE(WriteFileBytes(log_, ""));
+    // What the dead run left, written as it writes it.
+    ASSERT_TRUE(WriteFileBytes(transfer_, "earlier\n"));
+    TransferFile dead;
+    dead.path = transfer_;
+    ASSERT_EQ(BeginTransferRun(dead), 0);
+    const std::string line = "dead\n";
+    size_t written = 0;
+    ASSERT_EQ(AppendTransferLines(dead, {&line}, written), 0);
+    const RowKey t9[kRowKeyCount] = {{"1009", false},
+                                     {"ST1", false},
+                                     {"20261201000000", false},
+                                     {"20261201075813", false},
+                                     {"1", false}};
+    if (c.committing) {
+      ASSERT_EQ(PrepareCommit(dead, t9), 0);
+    }
+    if (c.taken_away) {
+      ASSERT_EQ(rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
+    }
+    if (c.record != nullptr) {
+      ASSERT_TRUE(WriteFileBytes(record_, c.record));
+    }
+
+    const ProgramResult run = Run({settings_, "/D"});
+    if (c.record != nullptr) {
+      EXPECT_EQ(run.exit_status, 90);
+      EXPECT_EQ(
+          MaskServerTime(run.out),
+          kConsoleStarted + std::string("Abgebrochene Uebergabe: Uebergabedatei kann nicht in "
+                                        "Ordnung gebracht werden\n"));
+      EXPECT_EQ(Log(), LogOf({kLogStarted, kLogServerTime, c.said, kLogEnded}));
+      EXPECT_EQ(ReadFileBytes(record_), c.record);
+      EXPECT_EQ(Transfer(), "earlier\ndead\n");
+      EXPECT_EQ(Marks()[0][2], "NULL");
+      continue;
+    }
+    EXPECT_EQ(run.exit_status, 1);
+    std::vector<std::string> texts = {kLogStarted, kLogServerTime, c.said,
+                                      "1001,20261201,075813,T1,L1,K, 1, DTA"};
+    if (!c.committed) texts.push_back("1009,20261201,075813,T9,L1,K, 1, DTA");
+    texts.push_back(LogCount(c.committed ? 1 : 2));
+    texts.push_back(kLogEnded);
+    EXPECT_EQ(Log(), LogOf(texts));
+    EXPECT_EQ(Transfer(),
+              c.file_before + PlainLine(1) +
+                  (c.committed ? "" : "1009,ST1,20261201,075813,1,T9,L1,K,,,,,204,,,DTA,\n"));
+    EXPECT_FALSE(FileExists(record_));
+    if (c.taken_away) {
+      EXPECT_EQ(ReadFileBytes(cwd_ + "/taken.dat"), "earlier\ndead\n");
+    }
+  }
+}
 
 // A server that binary-logs statements would refuse the markings at READ
 // COMMITTED: the run keeps the server's level, says so, and transfers.

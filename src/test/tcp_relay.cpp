@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 
 namespace {
 
@@ -63,6 +64,10 @@ void TcpRelay::Serve() {
     const int client = accept(listener_, nullptr, nullptr);
     if (client < 0) continue;
     const size_t number = static_cast<size_t>(connections_++);
+    if (number > 0 && refuse_later_) {
+      close(client);
+      continue;
+    }
     const int server_port = ports_[number < ports_.size() ? number : ports_.size() - 1];
     relays.emplace_back(
         [this, client, server_port, number] { Relay(client, server_port, number == 0); });
@@ -85,6 +90,14 @@ void TcpRelay::Relay(int client, int server_port, bool first) {
       const int from = (ends[0].revents != 0) ? 0 : 1;
       const ssize_t got = read(ends[from].fd, buffer, sizeof buffer);
       if (got <= 0) break;
+      if (from == 0 && hide_named_locks_) {
+        for (char* at = buffer;
+             (at = static_cast<char*>(
+                  memmem(at, static_cast<size_t>(buffer + got - at), "GET_LOCK(", 9))) != nullptr;
+             at += 9) {
+          at[6] = 'X';
+        }
+      }
       if (!first || from != 0 || fault_ == kPassCommit || !IsCommit(buffer, got)) {
         if (!WriteAll(ends[1 - from].fd, buffer, got)) break;
         if (first && from == 0 && IsCommit(buffer, got) && on_commit_) on_commit_();

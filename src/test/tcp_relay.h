@@ -2,7 +2,8 @@
 // cluster's nodes, that stands in for a load balancer: it passes every
 // connection on to a port of its list and can make a fault of the first
 // connection's COMMIT, the moment a connection is lost that no server error
-// tells about. POSIX only.
+// tells about, refuse the connections after the first, and hide the server's
+// named locks. POSIX only.
 #pragma once
 
 #include <atomic>
@@ -39,6 +40,11 @@ class TcpRelay {
   int connections() const { return connections_; }
   // Lets a held COMMIT go to the server.
   void ReleaseCommit() { released_ = true; }
+  // Closes every connection after the first at once.
+  void RefuseLaterConnections(bool refuse) { refuse_later_ = refuse; }
+  // Makes the server look as if it gave no named locks: GET_LOCK arrives as
+  // GET_LOXK, which the server does not know.
+  void HideNamedLocks(bool hide) { hide_named_locks_ = hide; }
 
  private:
   void Serve();
@@ -53,6 +59,8 @@ class TcpRelay {
   std::atomic<bool> stop_{false};
   std::atomic<bool> cut_{false};
   std::atomic<bool> released_{false};
+  std::atomic<bool> refuse_later_{false};
+  std::atomic<bool> hide_named_locks_{false};
   std::atomic<int> connections_{0};
   std::thread thread_;
 };
