@@ -37,11 +37,8 @@ class TransferRunTest : public RunTreeTest {
     return "100" + std::to_string(i) + ",ST1,20261201,075813,1,T" + std::to_string(i) +
            ",L1,K,,,,,204,,,DTA,\n";
   }
-
-  void ExpectLogEndsWith(const std::string& tail) {
-    const std::string log = Log();
-    ASSERT_GE(log.size(), tail.size()) << log;
-    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  static std::string PlainLogLine(int i) {
+    return "100" + std::to_string(i) + ",20261201,075813,T" + std::to_string(i) + ",L1,K, 1, DTA";
   }
 
   Rows Marks() {
@@ -209,8 +206,8 @@ TEST_F(TransferRunTest, FullTransferFileEndsTheLoopAndCommitsOnlyWrittenBookings
   const Rows marks = Marks();
   ASSERT_EQ(marks.size(), 6u);
   for (size_t i = 0; i < marks.size(); ++i) EXPECT_EQ(marks[i][2], i < 3 ? "4" : "NULL") << i;
-  ExpectLogEndsWith(LogOf({"1003,20261201,075813,T3,L1,K, 1, DTA",
-                           "Schreiben in Zieldatei fehlgeschlagen", LogCount(3), kLogEnded}));
+  ExpectLogEndsWith(
+      LogOf({PlainLogLine(3), "Schreiben in Zieldatei fehlgeschlagen", LogCount(3), kLogEnded}));
 
   // The next run without a limit takes the remaining three.
   run = Run({settings_});
@@ -386,70 +383,57 @@ TEST_F(TransferRunTest, TransferFileHeldWithoutSharingEndsWith90BeforeTheSelecti
 // goes on; a record it cannot make sense of ends it with 90 before the
 // selection, the record kept for the operator.
 TEST_F(TransferRunTest, InterruptedRunIsPutRightBeforeTheSelection) {
+  const std::string cut_back =
+      "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt";
   struct Case {
     const char* name;
     bool committing;     // it died after sending COMMIT, with booking T9 marked
-    bool committed;      // T9 is marked transferred in the table
+    bool committed;      // and T9 is marked transferred in the table
     bool taken_away;     // the file was taken away since
     const char* record;  // the record's text instead, when not null
     std::string said;
-    const char* file_before;  // the file before this run's own line
   };
   const Case cases[] = {
-      {"died writing", false, false, false, nullptr,
-       "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt",
-       "earlier\n"},
-      {"died committing, not committed", true, false, false, nullptr,
-       "Abgebrochene \334bergabe: \334bergabedatei auf den Stand vor ihr zur\374ckgesetzt",
-       "earlier\n"},
-      {"died committing, committed", true, true, false, nullptr,
-       "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei bleibt", "earlier\ndead\n"},
-      {"file taken away", false, false, true, nullptr,
+      {"died writing", false, false, false, nullptr, cut_back},
+      {"died committing", true, false, false, nullptr, cut_back},
+      {"committed", true, true, false, nullptr,
+       "Abgebrochene \334bergabe war festgeschrieben: \334bergabedatei bleibt"},
+      {"taken away", false, false, true, nullptr,
        "Abgebrochene \334bergabe: \334bergabedatei inzwischen abgeholt, ihre Zeilen gelten als "
-       "\374bergeben",
-       ""},
+       "\374bergeben"},
       {"no record", false, false, false, "Halvorn_MySQL Uebergabelauf\nphase=",
-       "Abgebrochene \334bergabe: \334bergabedatei kann nicht in Ordnung gebracht werden",
-       "earlier\n"},
+       "Abgebrochene \334bergabe: \334bergabedatei kann nicht in Ordnung gebracht werden"},
   };
+  const RowKey t9[kRowKeyCount] = {{"1009", false},
+                                   {"ST1", false},
+                                   {"20261201000000", false},
+                                   {"20261201075813", false},
+                                   {"1", false}};
+  const std::string dead_line = "dead\n";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Exec("DELETE FROM KVSYSTEM.KVS321BEW");
     AddPlainBooking(1);
-    AddBooking(std::string("'1009','ST1','2026-12-01','2026-12-01 07:58:13','1','T9','L1','K',"
-                           "'','','','','201','','','DTA','',") +
-               (c.committed ? "4" : "NULL") + ",NOW()");
+    AddPlainBooking(9);
+    if (c.committed) Exec("UPDATE KVSYSTEM.KVS321BEW SET BewUkz = 4 WHERE BewTID = 'T9'");
     ASSERT_TRUE(WriteFileBytes(log_, ""));
-    // What the dead run left, written as it writes it.
+    // What the dead run left, written as a run writes it.
     ASSERT_TRUE(WriteFileBytes(transfer_, "earlier\n"));
     TransferFile dead;
     dead.path = transfer_;
-    ASSERT_EQ(BeginTransferRun(dead), 0);
-    const std::string line = "dead\n";
     size_t written = 0;
-    ASSERT_EQ(AppendTransferLines(dead, {&line}, written), 0);
-    const RowKey t9[kRowKeyCount] = {{"1009", false},
-                                     {"ST1", false},
-                                     {"20261201000000", false},
-                                     {"20261201075813", false},
-                                     {"1", false}};
-    if (c.committing) {
-      ASSERT_EQ(PrepareCommit(dead, t9), 0);
-    }
-    if (c.taken_away) {
-      ASSERT_EQ(rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()), 0);
-    }
-    if (c.record != nullptr) {
-      ASSERT_TRUE(WriteFileBytes(record_, c.record));
-    }
+    ASSERT_EQ(BeginTransferRun(dead), 0);
+    ASSERT_EQ(AppendTransferLines(dead, {&dead_line}, written), 0);
+    ASSERT_EQ(c.committing ? PrepareCommit(dead, t9) : 0, 0);
+    ASSERT_EQ(c.taken_away ? rename(transfer_.c_str(), (cwd_ + "/taken.dat").c_str()) : 0, 0);
+    ASSERT_TRUE(c.record == nullptr || WriteFileBytes(record_, c.record));
 
     const ProgramResult run = Run({settings_, "/D"});
     if (c.record != nullptr) {
       EXPECT_EQ(run.exit_status, 90);
-      EXPECT_EQ(
-          MaskServerTime(run.out),
-          kConsoleStarted + std::string("Abgebrochene Uebergabe: Uebergabedatei kann nicht in "
-                                        "Ordnung gebracht werden\n"));
+      EXPECT_EQ(MaskServerTime(run.out),
+                kConsoleStarted + std::string("Abgebrochene Uebergabe: Uebergabedatei kann nicht "
+                                              "in Ordnung gebracht werden\n"));
       EXPECT_EQ(Log(), LogOf({kLogStarted, kLogServerTime, c.said, kLogEnded}));
       EXPECT_EQ(ReadFileBytes(record_), c.record);
       EXPECT_EQ(Transfer(), "earlier\ndead\n");
@@ -457,19 +441,18 @@ TEST_F(TransferRunTest, InterruptedRunIsPutRightBeforeTheSelection) {
       continue;
     }
     EXPECT_EQ(run.exit_status, 1);
-    std::vector<std::string> texts = {kLogStarted, kLogServerTime, c.said,
-                                      "1001,20261201,075813,T1,L1,K, 1, DTA"};
-    if (!c.committed) texts.push_back("1009,20261201,075813,T9,L1,K, 1, DTA");
-    texts.push_back(LogCount(c.committed ? 1 : 2));
-    texts.push_back(kLogEnded);
-    EXPECT_EQ(Log(), LogOf(texts));
-    EXPECT_EQ(Transfer(),
-              c.file_before + PlainLine(1) +
-                  (c.committed ? "" : "1009,ST1,20261201,075813,1,T9,L1,K,,,,,204,,,DTA,\n"));
-    EXPECT_FALSE(FileExists(record_));
-    if (c.taken_away) {
-      EXPECT_EQ(ReadFileBytes(cwd_ + "/taken.dat"), "earlier\ndead\n");
+    const std::string before = c.taken_away ? "" : c.committed ? "earlier\ndead\n" : "earlier\n";
+    if (c.committed) {
+      EXPECT_EQ(Log(), LogOf({kLogStarted, kLogServerTime, c.said, PlainLogLine(1), LogCount(1),
+                              kLogEnded}));
+      EXPECT_EQ(Transfer(), before + PlainLine(1));
+    } else {
+      EXPECT_EQ(Log(), LogOf({kLogStarted, kLogServerTime, c.said, PlainLogLine(1), PlainLogLine(9),
+                              LogCount(2), kLogEnded}));
+      EXPECT_EQ(Transfer(), before + PlainLine(1) + PlainLine(9));
     }
+    EXPECT_FALSE(FileExists(record_));
+    EXPECT_EQ(ReadFileBytes(cwd_ + "/taken.dat"), c.taken_away ? "earlier\ndead\n" : "");
   }
 }
 
@@ -486,8 +469,7 @@ TEST_F(TransferRunTest, StatementLoggingServerKeepsItsIsolationLevel) {
   EXPECT_EQ(Log(), LogOf({kLogStarted,
                           "Server protokolliert Anweisungen (binlog_format=STATEMENT): \334bergabe "
                           "mit der Isolationsstufe des Servers",
-                          kLogServerTime, "1001,20261201,075813,T1,L1,K, 1, DTA", LogCount(1),
-                          kLogEnded}));
+                          kLogServerTime, PlainLogLine(1), LogCount(1), kLogEnded}));
 }
 
 }  // namespace

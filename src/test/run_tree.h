@@ -43,6 +43,11 @@ class RunTreeTest : public DatabaseTest {
   ProgramResult Run(std::vector<std::string> args) { return RunProgram(Spec(std::move(args))); }
 
   std::string Log() const { return MaskServerTime(ReadFileBytes(log_)); }
+  void ExpectLogEndsWith(const std::string& tail) const {
+    const std::string log = Log();
+    ASSERT_GE(log.size(), tail.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
+  }
   std::string Transfer() const { return ReadFileBytes(transfer_); }
 
   ScopedTempDir dir_;
