@@ -51,7 +51,6 @@ TcpRelay::TcpRelay(std::vector<int> ports, CommitFault fault, std::function<void
 
 TcpRelay::~TcpRelay() {
   stop_ = true;
-  released_ = true;
   thread_.join();
   close(listener_);
 }
@@ -76,8 +75,8 @@ void TcpRelay::Serve() {
 }
 
 bool TcpRelay::WaitForRelease() {
-  while (!released_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return !stop_;
+  while (!released_ && !stop_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return released_;
 }
 
 void TcpRelay::Relay(int client, int server_port, bool first) {

@@ -38,7 +38,8 @@ class TcpRelay {
   bool cut() const { return cut_; }
   // How many connections were accepted.
   int connections() const { return connections_; }
-  // Lets a held COMMIT go to the server.
+  // Lets a held COMMIT go to the server; one let go before the relay is
+  // destroyed still goes, and its answer is waited for.
   void ReleaseCommit() { released_ = true; }
   // Closes every connection after the first at once.
   void RefuseLaterConnections(bool refuse) { refuse_later_ = refuse; }
