@@ -7,7 +7,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config libgtest-dev libmariadb-dev libssl-dev
-          mariadb-server mariadb-client time bc tzdata strace dpkg-dev file "$@")
+          mariadb-server mariadb-client time bc tzdata strace dpkg-dev file
+          galera-4 rsync iproute2 "$@")  # the cluster tests: provider, state transfer, its port check
 
 missing=()
 for p in "${packages[@]}"; do

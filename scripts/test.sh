@@ -25,7 +25,8 @@ run_suite() {  # NAME BUILD-TYPE EXTRA-CXX-FLAGS
   cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE="$2" -DCMAKE_CXX_FLAGS="$3" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $1: test"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs" --timeout 300)
+  # The cluster fault suite has a command of its own: scripts/cluster_test.sh.
+  (cd "$dir" && ctest -LE cluster --output-on-failure -j"$jobs" --timeout 300)
 }
 
 run_suite release RelWithDebInfo ""
@@ -33,4 +34,5 @@ scripts/package_check.sh "$top/build/release"  # the Debian package, the run wra
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite sanitize Debug "-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all"
 scripts/windows.sh "$top/build/release"  # the Windows build and its tests under wine
+scripts/cluster_test.sh  # the cluster fault suite on a throwaway three-node cluster
 echo "== all tests passed"

@@ -26,3 +26,14 @@ CREATE TABLE IF NOT EXISTS KVSYSTEM.KVS321BEW (
   KEY KVS321BEW_ROW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn),
   KEY KVS321BEW_UKZ (BewUkz, BewDat)
 ) ENGINE = InnoDB DEFAULT CHARSET = latin1;
+
+-- One row per run that committed markings, written in the run's own
+-- transaction: after a connection lost during COMMIT (a load balancer failing
+-- over, a cluster node lost) the run looks its row up to know whether that
+-- commit, and not another host's, went through. Kept three months.
+CREATE TABLE IF NOT EXISTS KVSYSTEM.KVS321BEW_LAUF (
+  LaufID  CHAR(32) NOT NULL COMMENT 'the run''s token: 128 random bits in hex',
+  LaufDat DATETIME NOT NULL COMMENT 'time of the run''s commit',
+  PRIMARY KEY (LaufID),
+  KEY KVS321BEW_LAUF_DAT (LaufDat)
+) ENGINE = InnoDB DEFAULT CHARSET = latin1;

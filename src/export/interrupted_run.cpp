@@ -18,7 +18,7 @@ Resolution ResolveInterruptedRun(const std::string& transfer_path, PendingCheckF
   if (record.phase == kPhaseCommitting) {
     // COMMIT was sent: only the database knows whether it went through. A run
     // that changed no row left the table the same either way; its lines go.
-    const int pending = record.has_booking ? is_pending(record.booking, context) : 1;
+    const int pending = record.has_booking ? is_pending(record, context) : 1;
     if (pending < 0) return kInterruptedUnresolved;
     if (pending == 0) resolution = kInterruptedCommitted;
   }

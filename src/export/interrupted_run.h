@@ -16,9 +16,10 @@ enum Resolution {
   kInterruptedUnresolved  // the file could not be put right; the record stays
 };
 
-// Asks the database whether booking is still pending: 1 pending, 0 marked or
-// gone, -1 when it cannot tell.
-using PendingCheckFn = int (*)(const RowKey booking[], void* context);
+// Asks the database whether the commit of the run that left record went
+// through, from its token or else its booking: 1 not (the booking still
+// pending), 0 it did (marked or gone), -1 when it cannot tell.
+using PendingCheckFn = int (*)(const RunRecord& record, void* context);
 
 // Puts the transfer file right after a run that died, from its run record:
 // died before COMMIT, its lines are cut away; died after sending COMMIT, the

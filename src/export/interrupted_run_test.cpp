@@ -16,9 +16,9 @@ namespace {
 class InterruptedRunTest : public TransferFileTest {
  protected:
   // Answers the recovery's question with pending_, noting what was asked.
-  static int Pending(const RowKey booking[], void* context) {
+  static int Pending(const RunRecord& record, void* context) {
     InterruptedRunTest* test = static_cast<InterruptedRunTest*>(context);
-    test->asked_about_ = booking[kKeyBewIDN].text;
+    test->asked_about_ = record.booking[kKeyBewIDN].text;
     return test->pending_;
   }
 

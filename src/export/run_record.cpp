@@ -58,6 +58,15 @@ bool ParseUnsigned(const std::string& text, unsigned long long& number) {
   return *end == '\0';
 }
 
+// The run's token: hex digits only, so that it goes into a statement as it is.
+bool IsToken(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (HexValue(c) < 0) return false;
+  }
+  return true;
+}
+
 std::string FormatRecord(const RunRecord& record) {
   std::string text = std::string(kRecordTitle) + "\n";
   text +=
@@ -71,6 +80,7 @@ std::string FormatRecord(const RunRecord& record) {
       text += EncodeKey(record.booking[key]);
     }
   }
+  if (!record.token.empty()) text += "\nmarke=" + record.token;
   return text + "\nende des laufs\n";
 }
 
@@ -107,6 +117,10 @@ bool ParseField(const std::string& line, RunRecord& record) {
     }
     record.has_booking = begin == value.size() + 1;
     return record.has_booking;
+  }
+  if (name == "marke") {
+    record.token = value;
+    return IsToken(value);
   }
   return false;
 }

@@ -26,6 +26,9 @@ struct RunRecord {
   // commit went through; only while committing, and only when one was marked.
   bool has_booking = false;
   RowKey booking[kRowKeyCount];
+  // The token the run wrote in its transaction (upper-case hex), which tells
+  // that this run's commit went through; empty where none could be written.
+  std::string token;
 };
 
 // Reads the run record at path. Returns 0, 1 when there is none, -1 when it

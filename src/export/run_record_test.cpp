@@ -14,6 +14,11 @@ namespace {
 
 using RunRecordTest = TransferFileTest;
 
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
 TEST_F(RunRecordTest, RunRecordIsWrittenWholeAndReadBack) {
   EXPECT_EQ(file_.record_path, dir_.File(kRunRecordName));
 
@@ -27,6 +32,7 @@ TEST_F(RunRecordTest, RunRecordIsWrittenWholeAndReadBack) {
   record.booking[kKeyBewDtm] = RowKey{"", true};
   record.booking[kKeyBewUhr] = Key("20261201075813");
   record.booking[kKeyBewLfn] = Key("1 ");
+  record.token = "0123456789ABCDEF0123456789ABCDEF";
   ASSERT_EQ(WriteRunRecord(file_.record_path, record), 0);
   EXPECT_FALSE(FileExists(file_.record_path + ".neu"));
 
@@ -41,11 +47,12 @@ TEST_F(RunRecordTest, RunRecordIsWrittenWholeAndReadBack) {
     EXPECT_EQ(read.booking[key].text, record.booking[key].text) << key;
     EXPECT_EQ(read.booking[key].is_null, record.booking[key].is_null) << key;
   }
+  EXPECT_EQ(read.token, record.token);
   const std::string text = ReadFileBytes(file_.record_path);
   EXPECT_EQ(text,
             "Halvorn_MySQL Uebergabelauf\nphase=festschreiben\ndatei=2049:1234567890123\nstart=8\n"
             "buchung=x4DFC6C6C65722C202278220A,x,-,x3230323631323031303735383133,x3120\n"
-            "ende des laufs\n");
+            "marke=0123456789ABCDEF0123456789ABCDEF\nende des laufs\n");
 
   // A record of an earlier version also carries the file's size at the commit.
   const std::string earlier = "start=8\nende=4711\n";
@@ -56,8 +63,9 @@ TEST_F(RunRecordTest, RunRecordIsWrittenWholeAndReadBack) {
   EXPECT_EQ(read.booking[kKeyBewLfn].text, "1 ");
 
   // A record that is cut short, or anything else, is no record.
-  for (const std::string& broken : {text.substr(0, text.size() - 3), std::string("x\n"),
-                                    std::string(""), text + "phase=schreiben\n"}) {
+  for (const std::string& broken :
+       {text.substr(0, text.size() - 3), std::string("x\n"), std::string(""),
+        text + "phase=schreiben\n", Replaced(text, "marke=0", "marke=x")}) {
     ASSERT_TRUE(WriteFileBytes(file_.record_path, broken));
     EXPECT_EQ(ReadRunRecord(file_.record_path, read), -1) << broken;
   }

@@ -42,10 +42,19 @@ bool HolderIsEnding(DbConnection& db, unsigned long previous_connection) {
          ending == "1";
 }
 
+// Takes the directory's lock file unless the guard holds it already (while
+// the run reconnects). Returns 1 when another process holds it, else 0: a
+// lock file that cannot be had at all is no sign of another run.
+int TakeDirectoryLock(const std::string& transfer_path, RunGuard& guard) {
+  if (guard.file_lock.handle != -1) return 0;
+  return TakeFileLock(SiblingPath(transfer_path, kRunGuardFileName), guard.file_lock) == 1 ? 1 : 0;
+}
+
 }  // namespace
 
 int TakeRunGuard(DbConnection& db, const std::string& transfer_path, RunGuard& guard,
                  unsigned long previous_connection) {
+  if (TakeDirectoryLock(transfer_path, guard) != 0) return 1;
   int named = TakeNamedLock(db, 0);
   for (int check = 0; named == 0 && check < kNoticeChecks; ++check) {
     if (HolderIsEnding(db, previous_connection)) {
@@ -59,15 +68,18 @@ int TakeRunGuard(DbConnection& db, const std::string& transfer_path, RunGuard& g
     guard.server_lock = true;
     return 0;
   }
-  if (named == 0) return 1;
-  return TakeFileLock(SiblingPath(transfer_path, kRunGuardFileName), guard.file_lock) == 1 ? 1 : 0;
+  return named == 0 ? 1 : 0;
 }
 
-void ReleaseRunGuard(DbConnection& db, RunGuard& guard) {
+void ReleaseNamedLock(DbConnection& db, RunGuard& guard) {
   if (guard.server_lock && db.mysql != nullptr) {
     std::string released;
     SQL_QueryValue(db, std::string("SELECT RELEASE_LOCK('") + kRunGuardName + "')", released);
   }
   guard.server_lock = false;
+}
+
+void ReleaseRunGuard(DbConnection& db, RunGuard& guard) {
+  ReleaseNamedLock(db, guard);
   ReleaseFileLock(guard.file_lock);
 }

@@ -5,18 +5,13 @@
 // then every exported booking that is marked has exactly one whole line in
 // BEWDATA.dat and no pending booking has one. POSIX only: the faults use
 // signals and resource limits.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -29,6 +24,7 @@
 #include "platform/platform.h"
 #include "run/run_guard.h"
 #include "test/run_tree.h"
+#include "test/tcp_relay.h"
 
 namespace {
 
@@ -52,113 +48,12 @@ bool WaitFor(const std::function<bool()>& condition, double seconds = 20) {
   return true;
 }
 
+int TestDbPort() { return std::atoi(Env("HALVORN_DB_PORT").c_str()); }
+
 long long FileSize(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
 }
-
-// A relay on the loopback between the program and the test server, for
-// faults of the connection: it can cut the first connection right after it
-// has passed on a COMMIT (the server has the COMMIT, the program loses its
-// connection), close every later connection at once, and make the server
-// look as if it gave no named locks (GET_LOCK arrives as GET_LOXK, which the
-// server does not know), or accept every connection and never say a word (a
-// server that hangs before its greeting).
-class Relay {
- public:
-  struct Faults {
-    bool cut_after_commit = false;
-    bool refuse_later = false;
-    bool no_named_locks = false;
-    bool silent = false;
-  };
-
-  explicit Relay(Faults faults) : faults_(faults) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        listen(listener_, 8) == 0 &&
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port_ = ntohs(address.sin_port);
-    }
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~Relay() {
-    stop_ = true;
-    thread_.join();
-    close(listener_);
-  }
-  int port() const { return port_; }
-  bool cut() const { return cut_; }
-
- private:
-  void Serve() {
-    std::vector<std::thread> relays;
-    std::vector<int> silenced;
-    while (!stop_) {
-      pollfd ready = {listener_, POLLIN, 0};
-      if (poll(&ready, 1, 50) <= 0) continue;
-      const int client = accept(listener_, nullptr, nullptr);
-      if (client < 0) continue;
-      if (faults_.silent) {
-        silenced.push_back(client);
-        continue;
-      }
-      const bool first = relays.empty();
-      if (!first && faults_.refuse_later) {
-        close(client);
-        continue;
-      }
-      relays.emplace_back([this, client, first] { Pass(client, first); });
-    }
-    for (std::thread& relay : relays) relay.join();
-    for (int client : silenced) close(client);
-  }
-
-  void Pass(int client, bool first) {
-    const int server = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(std::atoi(Env("HALVORN_DB_PORT").c_str())));
-    if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      char buffer[65536];
-      pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-      while (!stop_) {
-        if (poll(ends, 2, 50) <= 0) continue;
-        const int from = (ends[0].revents != 0) ? 0 : 1;
-        const ssize_t got = read(ends[from].fd, buffer, sizeof buffer);
-        if (got <= 0) break;
-        std::string bytes(buffer, static_cast<size_t>(got));
-        if (from == 0 && faults_.no_named_locks) {
-          for (size_t at = bytes.find("GET_LOCK("); at != std::string::npos;
-               at = bytes.find("GET_LOCK(", at)) {
-            bytes[at + 6] = 'X';
-          }
-        }
-        if (write(ends[1 - from].fd, bytes.data(), bytes.size()) != got) break;
-        // A COM_QUERY packet of the text COMMIT: byte 4 is the command 3.
-        if (first && faults_.cut_after_commit && from == 0 && got == 11 && bytes[4] == 3 &&
-            bytes.compare(5, 6, "COMMIT") == 0) {
-          cut_ = true;
-          break;
-        }
-      }
-    }
-    close(server);
-    close(client);
-  }
-
-  const Faults faults_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> cut_{false};
-  std::thread thread_;
-};
 
 class TransferFaultTest : public RunTreeTest {
  protected:
@@ -637,7 +532,10 @@ TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
   for (bool reconnects : {true, false}) {
     SCOPED_TRACE(reconnects);
     if (!reconnects) AddBookings(kBookings + 1, kBookings);
-    Relay relay({true, !reconnects, false});
+    // Cuts the run's connection right after it has passed on its COMMIT;
+    // later connections pass, or are closed at once.
+    TcpRelay relay({TestDbPort()}, TcpRelay::kCutAfterCommit);
+    relay.RefuseLaterConnections(!reconnects);
     ASSERT_GT(relay.port(), 0);
     WriteSettings(TestDbPassword(), "127.0.0.1");
     ASSERT_TRUE(WriteFileBytes(log_, ""));
@@ -686,7 +584,8 @@ TEST_F(TransferFaultTest, ConnectionCutAfterTheServerTookTheCommit) {
 // the run with 95; a lock file that cannot be had at all is no sign of
 // another run, and the run goes on.
 TEST_F(TransferFaultTest, GuardFallsBackToTheFileLock) {
-  Relay relay({false, false, true});
+  TcpRelay relay({TestDbPort()}, TcpRelay::kPassCommit);
+  relay.HideNamedLocks(true);
   ASSERT_GT(relay.port(), 0);
   WriteSettings(TestDbPassword(), "127.0.0.1");
   const std::string lock = dir_.File("app/bin/Halvorn_MySQL.sperre");
@@ -736,7 +635,8 @@ TEST_F(TransferFaultTest, ServerThatStopsAnsweringEndsTheRunInTime) {
     SCOPED_TRACE(frozen ? "frozen server" : "silent listener");
     if (!frozen) AddBookings(kBookings + 1, kBookings);
     const long long base = FileSize(transfer_);
-    Relay listener({false, false, false, true});
+    TcpRelay listener({TestDbPort()}, TcpRelay::kPassCommit);
+    listener.Silence(true);
     ProgramResult run;
     std::chrono::duration<double> took{};
     double bound = kConnectTimeout;

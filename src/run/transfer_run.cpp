@@ -7,9 +7,12 @@
 
 #include "db/batch_marking.h"
 #include "db/booking_statements.h"
+#include "db/causal_reads.h"
+#include "db/run_token.h"
 #include "db/session_setup.h"
 #include "export/interrupted_run.h"
 #include "platform/platform.h"
+#include "run/commit_outcome.h"
 
 namespace {
 
@@ -166,11 +169,11 @@ bool ProbeTransferFile(RunState& state) {
   return false;
 }
 
-// Whether a booking is still pending, for the run record of a run that died.
-int IsPendingInDatabase(const RowKey booking[], void* context) {
+// Whether the commit of a run that died went through, for its run record.
+int IsPendingInDatabase(const RunRecord& record, void* context) {
   RunState& state = *static_cast<RunState*>(context);
-  int pending = 0;
-  return SQL_IsBookingPending(state.db, state.marking_form, booking, pending) == 0 ? pending : -1;
+  const int committed = RunCommitted(state.db, state.marking_form, record);
+  return committed < 0 ? -1 : 1 - committed;
 }
 
 // Puts the transfer file right after a run that died, as its run record
@@ -340,29 +343,43 @@ bool FlushBeforeCommit(RunState& state) {
   return false;
 }
 
-// After a failed COMMIT: did it go through all the same? The connection may
-// have broken after the server took it. Returns 1 committed, 0 not, -1 when
-// it cannot be told now.
+// After a COMMIT lost with the connection: did it go through all the same?
+// The connection may have broken after the server took it. Returns 1
+// committed, 0 not, -1 when it cannot be told now.
 int CommitWentThrough(RunState& state) {
   const ExportContext& exporting = state.export_context;
   // Without a booking that was changed, committing or not leaves the table
   // the same: the run counts as not committed.
   if (!exporting.has_marked) return 0;
-  int pending = 0;
-  int status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
-  if (SQL_IsClientError(status)) {
-    // Ask over a new connection, once the guard is ours again: the old
-    // connection holds it until the server has finished with its COMMIT.
-    const unsigned long previous = mysql_thread_id(state.db.mysql);
-    Disconnect(state);
-    if (SQL_ConnectAccount(state.db, state.account) != 0 || SQL_SetUpSession(state.db) != 0 ||
-        TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
-      return -1;
-    }
-    status = SQL_IsBookingPending(state.db, state.marking_form, exporting.marked, pending);
+  // Ask over a new connection, once the guard is ours again: the old
+  // connection holds it until the server has finished with its COMMIT. The
+  // directory's lock file stays held meanwhile.
+  const unsigned long previous = mysql_thread_id(state.db.mysql);
+  ReleaseNamedLock(state.db, state.guard);
+  SQL_Close(state.db);
+  if (SQL_ConnectAccount(state.db, state.account) != 0 || SQL_SetUpSession(state.db) != 0 ||
+      TakeRunGuard(state.db, state.transfer.path, state.guard, previous) != 0) {
+    return -1;
   }
-  if (status != 0) return -1;
-  return pending == 0 ? 1 : 0;
+  return RunCommitted(state.db, state.marking_form, state.transfer.record);
+}
+
+// Writes the run's token into its transaction, when it marked bookings, and
+// puts it into the run record. Returns false when that cost the run its
+// transaction; where no token can be written (no table for it) the run goes
+// on without one.
+bool WriteRunToken(RunState& state) {
+  if (!state.export_context.has_marked) return true;
+  const std::string token = NewRunToken();
+  bool written = false;
+  state.status = SQL_WriteRunToken(state.db, token, written);
+  if (written) state.transfer.record.token = token;
+  if (state.status == 0) return true;
+  const std::string error = state.db.last_error;
+  if (SQL_TransactionIntact(state.db, state.status) == 1) return true;
+  WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s", state.status,
+                                       error.c_str()));
+  return false;
 }
 
 // Commits the run; after a failed COMMIT, finds out whether it went through.
@@ -372,6 +389,7 @@ RunEnd CommitRun(RunState& state, int exit_status) {
   WriteProtocol(state.protocol, Format("Festschreiben fehlgeschlagen, Fehler: %d, %s",
                                        state.db.last_errno, state.db.last_error.c_str()));
   NoteError(state, state.db.last_errno, state.db.last_error);
+  if (CommitRefusedByLiveServer(state.db)) return {0, kTakeBackLines};
   switch (CommitWentThrough(state)) {
     case 1:
       WriteProtocol(state.protocol, "Festschreiben doch erfolgt");
@@ -391,6 +409,7 @@ RunEnd CommitRun(RunState& state, int exit_status) {
 RunEnd TransferPending(RunState& state) {
   if (!TakeGuard(state)) return {kExitRunning};
   UseReadCommitted(state);
+  SQL_UseCausalReads(state.db);
   WriteServerTime(state);
   if (!ProbeTransferFile(state)) return {kExitTransferFile, kNoLines, false};
   // How the markings find their rows; the keys of a run record are compared so too.
@@ -408,7 +427,9 @@ RunEnd TransferPending(RunState& state) {
   WriteCount(state);
 
   if (exported == kTransferOutOfStep) return {kExitTransferFile, kTakeBackLines};
-  if (exported == kTransactionLost || !PurgeTransferred(state)) return {0, kTakeBackLines};
+  if (exported == kTransactionLost || !PurgeTransferred(state) || !WriteRunToken(state)) {
+    return {0, kTakeBackLines};
+  }
   if (!FlushBeforeCommit(state)) return {kExitTransferFile, kTakeBackLines};
   return CommitRun(state, exported == kTransferWriteFailed ? kExitTransferFile : 1);
 }
