@@ -413,6 +413,19 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   ExpectCleanRunMakesItExactlyOnce();
 }
 
+// The program with args, started as base says, under strace, whose fault
+// injection makes the calls on path fail as inject says (-e inject=).
+ProgramSpec UnderStrace(const std::string& path, const std::string& inject,
+                        const std::vector<std::string>& args, const ProgramSpec& base) {
+  ProgramSpec spec = base;
+  spec.path = kStrace;
+  spec.args = {"-f", "-o", "/dev/null", "-P", path, "-einject=" + inject, HALVORN_PROGRAM};
+  spec.args.insert(spec.args.end(), args.begin(), args.end());
+  // LeakSanitizer cannot work under ptrace; every other test checks for leaks.
+  spec.env = {"ASAN_OPTIONS=" + Env("ASAN_OPTIONS") + ":detect_leaks=0"};
+  return spec;
+}
+
 // One system call of the real program fails, made to by strace from outside
 // (its fault injection, on the calls that touch one path): the run record
 // cannot be written before the first line; BEWDATA.dat cannot be flushed
@@ -465,13 +478,8 @@ TEST_F(TransferFaultTest, FailingSystemCalls) {
     ASSERT_TRUE(WriteFileBytes(transfer_, kEarlierLine));
     ASSERT_TRUE(WriteFileBytes(log_, ""));
     if (c.refuse) Exec("SET GLOBAL init_connect = 'SET @refuse = 1'");
-    ProgramSpec spec =
-        Spec({"-f", "-o", "/dev/null", "-P", c.path, std::string("-einject=") + c.inject,
-              HALVORN_PROGRAM, settings_, cwd_, "/D"});
-    spec.path = kStrace;
-    // LeakSanitizer cannot work under ptrace; every other test checks for leaks.
-    spec.env = {"ASAN_OPTIONS=" + Env("ASAN_OPTIONS") + ":detect_leaks=0"};
-    const ProgramResult run = RunProgram(spec);
+    const ProgramResult run =
+        RunProgram(UnderStrace(c.path, c.inject, {settings_, cwd_, "/D"}, Spec({})));
     if (c.refuse) Exec("SET GLOBAL init_connect = ''");
     EXPECT_EQ(run.exit_status, 90);
     EXPECT_NE(run.out.find("Schreiben in Zieldatei fehlgeschlagen\n"), std::string::npos);
@@ -495,10 +503,8 @@ TEST_F(TransferFaultTest, FailingSystemCalls) {
 // is said once, and the run goes on.
 TEST_F(TransferFaultTest, DirectoryThatCannotBeFlushedIsSaidOnce) {
   ASSERT_TRUE(FileExists(kStrace)) << "strace is missing: scripts/install_deps.sh installs it";
-  ProgramSpec spec = Spec({"-f", "-o", "/dev/null", "-P", cwd_, "-einject=fsync:error=EINVAL",
-                           HALVORN_PROGRAM, settings_, cwd_});
-  spec.path = kStrace;
-  const ProgramResult run = RunProgram(spec);
+  const ProgramResult run =
+      RunProgram(UnderStrace(cwd_, "fsync:error=EINVAL", {settings_, cwd_}, Spec({})));
   EXPECT_EQ(run.exit_status, 1);
   const std::string said =
       LogOf({"Verzeichnis der \334bergabedatei kann nicht auf den "
