@@ -2,9 +2,9 @@
 # Runs the cluster fault suite: installs what is missing, builds the release
 # build of scripts/test.sh, starts a throwaway three-node Galera cluster on the
 # loopback (scripts/galera_cluster.sh), runs the tests labelled "cluster"
-# against it and stops it again, also when a test fails. Some five minutes on
-# two cores: nodes are killed and rejoin, and an evicted node takes the others
-# five to six seconds to notice.
+# against it and stops it again, also when a test fails. Three to five
+# minutes on two cores, besides the build: nodes are killed and rejoin, and a
+# node that died takes the others five to six seconds to evict.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
