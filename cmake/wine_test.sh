@@ -11,16 +11,26 @@
 #
 # A run that wine itself failed to start is started once more: one that
 # printed nothing, ended with a status other than 0, and whose messages show
-# wine's loader giving up (an err:module line, or a "wine:" message other
-# than an unhandled exception's). A run that printed anything, or whose
+# wine's loader giving up (an err:module line, a "wine:" message other than
+# an unhandled exception's, or the shared user data not mapped). A run that printed anything, or whose
 # program was reached, is never repeated. Each repeat is a line in the file
 # HALVORN_WINE_RETRIES, for the end of the test run.
+#
+# Wine runs with the address space laid out without randomisation (setarch
+# -R), as do the programs a test starts under it. Debian's wine has no
+# preloader to reserve the addresses a Windows process needs before anything
+# else is mapped, and with randomisation the loader's heap now and then
+# reaches the fixed address of the shared user data (0x7ffe0000): the process
+# then dies before the program's first instruction, "err:virtual:
+# virtual_alloc_first_teb wine: failed to map the shared user data:
+# c0000018", about once in 1,500 starts.
 set -uo pipefail
 wine=$1
 shift
+no_randomisation=(setarch "$(uname -m)" --addr-no-randomize)
 
 if [ -z "${HALVORN_WINE_LOG_DIR:-}" ]; then
-  exec "$wine" "$@"
+  exec "${no_randomisation[@]}" "$wine" "$@"
 fi
 export WINEDEBUG=${HALVORN_WINEDEBUG:-err+all}
 mkdir -p "$HALVORN_WINE_LOG_DIR"
@@ -34,21 +44,22 @@ name=$HALVORN_WINE_LOG_DIR/${name//[^A-Za-z0-9._-]/_}.$$
 run() {
   messages=$name.$attempt.log
   console=$name.$attempt.out
-  "$wine" "$@" 2>"$messages" | tee "$console"
+  "${no_randomisation[@]}" "$wine" "$@" 2>"$messages" | tee "$console"
   status=${PIPESTATUS[0]}
 }
 
 # Wine gave up before the program: see above.
 wine_failed_to_start() {
   [ "$status" != 0 ] && [ ! -s "$console" ] || return 1
-  grep -E '^[0-9a-f]{4}:err:module:|^wine: ' "$messages" | grep -qv '^wine: Unhandled'
+  grep -E '^[0-9a-f]{4}:err:module:|^wine: |wine: failed to map' "$messages" |
+    grep -qv '^wine: Unhandled'
 }
 
 attempt=1
 run "$@"
 if wine_failed_to_start; then
   echo "wine_test: wine failed to start the program (status $status), once more:" >&2
-  grep -E '^[0-9a-f]{4}:err:|^wine: ' "$messages" | head -20 >&2
+  grep -E '^[0-9a-f]{4}:err:|^wine: |wine: failed to map' "$messages" | head -20 >&2
   [ -z "${HALVORN_WINE_RETRIES:-}" ] || echo "${name##*/} status $status" >>"$HALVORN_WINE_RETRIES"
   attempt=2
   run "$@"

@@ -133,14 +133,17 @@ build_googletest() {
 # --init", which would boot the booted prefix a second time: a second
 # services.exe, whose services all fail to start beside the first one's, one
 # after another for about a minute, while the tests start.
-wine=/usr/lib/wine/wine64
+# Wine runs without address space randomisation, as in cmake/wine_test.sh
+# (see there why).
+wine_binary=/usr/lib/wine/wine64
+wine() { setarch "$(uname -m)" --addr-no-randomize "$wine_binary" "$@"; }
 wineserver=/usr/lib/wine/wineserver
 wine_prefix=
 start_wine() {
   wine_prefix=$(mktemp -d "${TMPDIR:-/tmp}/halvorn-wine.XXXXXX")
   export WINEPREFIX=$wine_prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml="
   "$wineserver" -p </dev/null >/dev/null 2>&1
-  "$wine" wineboot </dev/null >/dev/null 2>&1
+  wine wineboot </dev/null >/dev/null 2>&1
 }
 
 # Only the prefix of start_wine: never one that the caller's WINEPREFIX names.
@@ -234,7 +237,7 @@ compare_with_linux() {
         "$linux_program" ../Veltrano.ini /D >"$work/$side/console") || status=$?
     else
       (cd "$work/$side/app/bin" && MYSQL_TCP_PORT=$HALVORN_DB_PORT \
-        "$wine" "$out/Halvorn_MySQL.exe" '..\Veltrano.ini' /d >"$work/$side/console") || status=$?
+        wine "$out/Halvorn_MySQL.exe" '..\Veltrano.ini' /d >"$work/$side/console") || status=$?
     fi
     echo "$status" >"$work/$side/status"
     sql -N -e "SELECT BewIDN, BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL
