@@ -19,11 +19,12 @@
 # Wine runs with the address space laid out without randomisation (setarch
 # -R), as do the programs a test starts under it. Debian's wine has no
 # preloader to reserve the addresses a Windows process needs before anything
-# else is mapped, and with randomisation the loader's heap now and then
-# reaches the fixed address of the shared user data (0x7ffe0000): the process
-# then dies before the program's first instruction, "err:virtual:
-# virtual_alloc_first_teb wine: failed to map the shared user data:
-# c0000018", about once in 1,500 starts.
+# else is mapped. With randomisation the kernel puts the loader's heap
+# (about 0.5 MiB by then) anywhere in the gigabyte above the loader at
+# 0x7d000000, and about once in 2,000 starts it covers the fixed address of
+# the shared user data, 0x7ffe0000: the process dies before the program's
+# first instruction, "err:virtual:virtual_alloc_first_teb wine: failed to map
+# the shared user data: c0000018". Without it the heap starts at 0x7d005000.
 set -uo pipefail
 wine=$1
 shift
