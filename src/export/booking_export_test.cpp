@@ -67,7 +67,7 @@ class ExportBatchTest : public ::testing::Test {
   static PreparedBooking Prepared(BookingRecord record) {
     PreparedBooking booking;
     record.keys[kKeyBewIDN].text = record.BewIDN;
-    PrepareBooking(record, booking);
+    PrepareBooking(record, booking, true);
     booking.mark_statement = record.BewIDN + "/" + record.BewEra;
     return booking;
   }

@@ -1,8 +1,8 @@
 // The code mapping, the export filter and the lines of one booking.
 #include "export/booking_lines.h"
 
+#include <algorithm>
 #include <initializer_list>
-#include <iterator>
 
 #include "export/str_upper.h"
 
@@ -15,28 +15,36 @@ bool IsOneOf(const std::string& value, std::initializer_list<const char*> texts)
   return false;
 }
 
-// YYYYMMDD from BewDtm; fewer characters when the text is shorter.
-std::string TransferDate(const BookingRecord& record) { return record.BewDtm.substr(0, 8); }
-
-// HHMMSS from BewUhr (characters 9 to 14); empty when the text has no ninth.
-std::string TransferTime(const BookingRecord& record) {
-  return record.BewUhr.size() > 8 ? record.BewUhr.substr(8, 6) : std::string();
-}
-
-// The value with every one of the given characters written as one blank, so
-// that a value cannot end a line or, in the transfer line, add a field.
-std::string Blanked(const std::string& value, const char* characters) {
-  std::string text = value;
-  for (char& c : text) {
-    for (const char* bad = characters; *bad != '\0'; ++bad) {
-      if (c == *bad) c = ' ';
-    }
+// Appends value with every CR and LF (and with commas, every comma) written
+// as one blank, so that a value cannot end a line or, in the transfer line,
+// add a field.
+void AppendBlanked(std::string& out, const char* value, size_t size, bool commas) {
+  const size_t start = out.size();
+  out.append(value, size);
+  for (size_t i = start; i < out.size(); ++i) {
+    const char c = out[i];
+    if (c == '\r' || c == '\n' || (commas && c == ',')) out[i] = ' ';
   }
-  return text;
+}
+void AppendBlanked(std::string& out, const std::string& value, bool commas) {
+  AppendBlanked(out, value.data(), value.size(), commas);
 }
 
-std::string TransferField(const std::string& value) { return Blanked(value, "\r\n,"); }
-std::string LogField(const std::string& value) { return Blanked(value, "\r\n"); }
+// YYYYMMDD from BewDtm; fewer characters when the text is shorter.
+void AppendTransferDate(std::string& out, const BookingRecord& record, bool commas) {
+  AppendBlanked(out, record.BewDtm.data(), std::min<size_t>(record.BewDtm.size(), 8), commas);
+}
+
+// HHMMSS from BewUhr (characters 9 to 14); nothing when the text has no ninth.
+void AppendTransferTime(std::string& out, const BookingRecord& record, bool commas) {
+  const std::string& stamp = record.BewUhr;
+  if (stamp.size() > 8) {
+    AppendBlanked(out, stamp.data() + 8, std::min<size_t>(stamp.size() - 8, 6), commas);
+  }
+}
+
+constexpr bool kTransfer = true;  // commas blanked too
+constexpr bool kLog = false;
 
 }  // namespace
 
@@ -63,40 +71,72 @@ bool IsAcceptedCode(const std::string& code) {
 }
 
 std::string FormatTransferLine(const BookingRecord& record) {
-  const std::string date = TransferDate(record);
-  const std::string time = TransferTime(record);
-  const std::string* fields[] = {&record.BewIDN, &record.BewSto, &date,          &time,
-                                 &record.BewLfn, &record.BewTID, &record.BewLID, &record.BewArt,
-                                 &record.BewKst, &record.BewQua, &record.BewKze, &record.BewBer,
-                                 &record.BewEra, &record.BewErq, &record.BewTas, &record.BewSrc,
-                                 &record.BewRes};
-  std::string line = TransferField(*fields[0]);
-  for (size_t i = 1; i < std::size(fields); ++i) {
+  const std::string* after_time[] = {&record.BewLfn, &record.BewTID, &record.BewLID, &record.BewArt,
+                                     &record.BewKst, &record.BewQua, &record.BewKze, &record.BewBer,
+                                     &record.BewEra, &record.BewErq, &record.BewTas, &record.BewSrc,
+                                     &record.BewRes};
+  std::string line;
+  line.reserve(160);
+  AppendBlanked(line, record.BewIDN, kTransfer);
+  line += ',';
+  AppendBlanked(line, record.BewSto, kTransfer);
+  line += ',';
+  AppendTransferDate(line, record, kTransfer);
+  line += ',';
+  AppendTransferTime(line, record, kTransfer);
+  for (const std::string* field : after_time) {
     line += ',';
-    line += TransferField(*fields[i]);
+    AppendBlanked(line, *field, kTransfer);
   }
   line += '\n';
   return line;
 }
 
 std::string FormatProtocolLine(const BookingRecord& record) {
-  return LogField(record.BewIDN + ',' + TransferDate(record) + ',' + TransferTime(record) + ',' +
-                  record.BewTID + ',' + record.BewLID + ',' + record.BewArt + ", " + record.BewLfn +
-                  ", " + record.BewSrc);
+  std::string line;
+  line.reserve(96);
+  AppendBlanked(line, record.BewIDN, kLog);
+  line += ',';
+  AppendTransferDate(line, record, kLog);
+  line += ',';
+  AppendTransferTime(line, record, kLog);
+  for (const std::string* field : {&record.BewTID, &record.BewLID, &record.BewArt}) {
+    line += ',';
+    AppendBlanked(line, *field, kLog);
+  }
+  line += ", ";
+  AppendBlanked(line, record.BewLfn, kLog);
+  line += ", ";
+  AppendBlanked(line, record.BewSrc, kLog);
+  return line;
 }
 
 std::string FormatConsoleLine(const BookingRecord& record) {
-  return "ID: " + LogField(record.BewIDN) + ", Buchung vom " +
-         LogField(TransferDate(record) + " " + TransferTime(record)) + "  uebergeben\n";
+  std::string line = "ID: ";
+  AppendBlanked(line, record.BewIDN, kLog);
+  line += ", Buchung vom ";
+  AppendTransferDate(line, record, kLog);
+  line += ' ';
+  AppendTransferTime(line, record, kLog);
+  line += "  uebergeben\n";
+  return line;
 }
 
 std::string FormatUnfoundLine(const BookingRecord& record) {
-  return LogField("Buchung nicht wiederzufinden: BewIDN " + record.BewIDN + ", BewSto " +
-                  record.BewSto + ", " + TransferDate(record) + " " + TransferTime(record) +
-                  ", BewLfn " + record.BewLfn);
+  std::string line = "Buchung nicht wiederzufinden: BewIDN ";
+  AppendBlanked(line, record.BewIDN, kLog);
+  line += ", BewSto ";
+  AppendBlanked(line, record.BewSto, kLog);
+  line += ", ";
+  AppendTransferDate(line, record, kLog);
+  line += ' ';
+  AppendTransferTime(line, record, kLog);
+  line += ", BewLfn ";
+  AppendBlanked(line, record.BewLfn, kLog);
+  return line;
 }
 
-void PrepareBooking(BookingRecord& record, PreparedBooking& booking) {
+void PrepareBooking(BookingRecord& record, PreparedBooking& booking, bool with_console) {
   MapBookingCode(record);
   booking.line.clear();
   booking.protocol_line.clear();
@@ -104,7 +144,7 @@ void PrepareBooking(BookingRecord& record, PreparedBooking& booking) {
   if (IsAcceptedCode(record.BewEra)) {
     booking.line = FormatTransferLine(record);
     booking.protocol_line = FormatProtocolLine(record);
-    booking.console_line = FormatConsoleLine(record);
+    if (with_console) booking.console_line = FormatConsoleLine(record);
   }
   for (int key = 0; key < kRowKeyCount; ++key) booking.keys[key] = record.keys[key];
   booking.unfound_line = FormatUnfoundLine(record);

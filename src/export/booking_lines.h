@@ -11,8 +11,8 @@
 struct PreparedBooking {
   std::string line;            // the transfer line; empty when the code is not accepted
   std::string protocol_line;   // accepted bookings only, without line end
-  std::string console_line;    // accepted bookings only, with its line end
-  std::string mark_statement;  // how the run marks it; empty when it cannot
+  std::string console_line;    // accepted bookings only, with its line end; "/D" only
+  std::string mark_statement;  // its own marking when not listed; empty when it has none
   std::string key_tuple;       // its keys in the batch's list; empty when not listed
   RowKey keys[kRowKeyCount];   // the row keys as fetched
   std::string unfound_line;    // the protocol line for a marking that finds no row
@@ -42,5 +42,6 @@ std::string FormatConsoleLine(const BookingRecord& record);
 // time of the transfer line; a CR or LF inside a value is written as a blank.
 std::string FormatUnfoundLine(const BookingRecord& record);
 
-// Maps the record's code, filters it, and formats its lines into booking.
-void PrepareBooking(BookingRecord& record, PreparedBooking& booking);
+// Maps the record's code, filters it, and formats its lines into booking; the
+// console line only with_console ("/D").
+void PrepareBooking(BookingRecord& record, PreparedBooking& booking, bool with_console);

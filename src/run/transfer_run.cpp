@@ -284,7 +284,7 @@ int ExportPendingBookings(RunState& state) {
       ++state.report.selected;
       batch.emplace_back();
       PreparedBooking& booking = batch.back();
-      PrepareBooking(state.record, booking);
+      PrepareBooking(state.record, booking, state.command_line.console);
       if (!FormatMarkStatement(state.db.mysql, state.marking_form, state.record,
                                booking.mark_statement)) {
         booking.mark_statement.clear();
