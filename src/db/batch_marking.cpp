@@ -92,19 +92,20 @@ void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
   }
 }
 
-void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& statements,
-                         const std::vector<std::string>& key_tuples, BatchMarks& marks) {
+void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<const std::string*>& key_tuples,
+                         OwnStatementFn own_statement, void* context, BatchMarks& marks) {
   marks = BatchMarks();
+  const size_t count = key_tuples.size();
   std::string listed = kMarkByKeysPrefix;
   size_t tuples = 0;
-  for (size_t i = 0; i < statements.size() && i < key_tuples.size(); ++i) {
-    if (key_tuples[i].empty()) continue;
+  for (const std::string* tuple : key_tuples) {
+    if (tuple->empty()) continue;
     if (tuples++ > 0) listed += ", ";
-    listed += key_tuples[i];
+    listed += *tuple;
   }
   listed += ')';
   // by_list[i]: booking i is marked by the statement with the list.
-  std::vector<bool> by_list(statements.size(), false);
+  std::vector<bool> by_list(count, false);
   if (tuples > 0 && db.mysql != nullptr) {
     if (mysql_real_query(db.mysql, listed.data(), listed.size()) != 0) {
       const int status = static_cast<int>(mysql_errno(db.mysql));
@@ -113,19 +114,19 @@ void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& state
         return;
       }
     } else if (mysql_affected_rows(db.mysql) == tuples) {
-      for (size_t i = 0; i < by_list.size() && i < key_tuples.size(); ++i) {
-        by_list[i] = !key_tuples[i].empty();
-      }
+      for (size_t i = 0; i < count; ++i) by_list[i] = !key_tuples[i]->empty();
     }
   }
   std::vector<std::string> alone;
-  for (size_t i = 0; i < statements.size(); ++i) {
-    if (!by_list[i]) alone.push_back(statements[i]);
+  for (size_t i = 0; i < count; ++i) {
+    if (by_list[i]) continue;
+    alone.emplace_back();
+    own_statement(i, alone.back(), context);
   }
   BatchMarks alone_marks;
   SQL_MarkBatch(db, alone, alone_marks);
   size_t next = 0;
-  for (size_t i = 0; i < statements.size(); ++i) {
+  for (size_t i = 0; i < count; ++i) {
     if (by_list[i]) {
       marks.statuses.push_back(0);
       marks.rows.push_back(1);
@@ -139,4 +140,25 @@ void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& state
   }
   marks.transaction_lost = alone_marks.transaction_lost;
   marks.lost_error = alone_marks.lost_error;
+}
+
+namespace {
+
+struct GivenStatements {
+  const std::vector<std::string>* statements;
+};
+
+void GivenStatement(size_t booking, std::string& statement, void* context) {
+  statement = (*static_cast<GivenStatements*>(context)->statements)[booking];
+}
+
+}  // namespace
+
+void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& statements,
+                         const std::vector<std::string>& key_tuples, BatchMarks& marks) {
+  static const std::string kNotListed;
+  std::vector<const std::string*> tuples(statements.size(), &kNotListed);
+  for (size_t i = 0; i < tuples.size() && i < key_tuples.size(); ++i) tuples[i] = &key_tuples[i];
+  GivenStatements given{&statements};
+  SQL_MarkBatchByKeys(db, tuples, GivenStatement, &given, marks);
 }

@@ -14,6 +14,11 @@
 // Every statement that ran gets its status in marks, the others none.
 void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements, BatchMarks& marks);
 
+// Formats the own marking statement of the batch's booking number booking
+// into statement (empty when it has none). The marking by keys asks only for
+// the statements it sends, so that a batch its list marks costs no more.
+using OwnStatementFn = void (*)(size_t booking, std::string& statement, void* context);
+
 // Marks a batch of bookings as SQL_MarkBatch marks their statements, and with
 // marks that are the same: the bookings with a key tuple (FormatKeyTuple; an
 // empty one for the others) first by one statement with the list of their
@@ -28,5 +33,9 @@ void SQL_MarkBatch(DbConnection& db, const std::vector<std::string>& statements,
 // row, but only when a fetched row lost its keys after the selection: a
 // listed booking's keys are texts the connection carries as they are and
 // calendar dates, so its own row always compares equal to its tuple.
+void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<const std::string*>& key_tuples,
+                         OwnStatementFn own_statement, void* context, BatchMarks& marks);
+
+// The same with every booking's statement given.
 void SQL_MarkBatchByKeys(DbConnection& db, const std::vector<std::string>& statements,
                          const std::vector<std::string>& key_tuples, BatchMarks& marks);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -176,29 +177,37 @@ TEST_F(BatchMarkingTest, RefusalOfEveryMarkingEndsTheBatch) {
 // The batch's list of keys gives each booking the status and the found rows
 // (none or some) that its own statement gives it, and the table the same
 // marks: when every booking's row is found one UPDATE does it all; a refused
-// row in the middle, a booking not found and a transferred twin that the list
-// would count for it each send the batch one booking at a time.
+// row in the middle, a row another transaction holds until the lock wait
+// times out, a booking not found and a transferred twin that the list would
+// count for it each send the batch one booking at a time.
 TEST_F(BatchMarkingTest, ListOfKeysMarksLikeEachBookingAlone) {
+  Exec("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  StatementHandle wait;
+  wait.text = "SET SESSION innodb_lock_wait_timeout = 1";
+  ASSERT_EQ(SQL_Execute(db_, wait), 0);
   Exec(
       "UPDATE KVSYSTEM.KVS321BEW SET BewSto = 'S', BewDtm = '2024-01-05', "
       "BewUhr = '2024-01-05 08:00:00'");
   struct Case {
     const char* ids;      // the bookings of the batch; Z has no row
     const char* refused;  // the booking a trigger refuses, or ""
+    const char* held;     // the booking another transaction holds, or ""
     bool twin;            // C has a transferred twin
     int updates;          // UPDATE statements the list form sends
   };
   const Case cases[] = {
-      // The refusal adds the marking of no row that tells it is C's own.
-      {"ABCDE", "", false, 1}, {"ABCDE", "C", false, 7}, {"ABZDE", "", false, 6},
-      {"ABCDE", "", true, 6},  {"E", "", false, 1},
+      // The refusal and the lock wait add the marking of no row that tells
+      // the failure is C's own.
+      {"ABCDE", "", "", false, 1}, {"ABCDE", "C", "", false, 7}, {"ABCDE", "", "C", false, 7},
+      {"ABZDE", "", "", false, 6}, {"ABCDE", "", "", true, 6},   {"E", "", "", false, 1},
   };
   const char kMarkedRows[] = "SELECT COUNT(*) FROM KVSYSTEM.KVS321BEW WHERE BewUkz = 4";
   const char kUpdates[] =
       "SELECT VARIABLE_VALUE FROM information_schema.SESSION_STATUS WHERE VARIABLE_NAME = "
       "'COM_UPDATE'";
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.ids) + " refused " + c.refused + (c.twin ? " twin" : ""));
+    SCOPED_TRACE(std::string(c.ids) + " refused " + c.refused + " held " + c.held +
+                 (c.twin ? " twin" : ""));
     if (c.twin) {
       Exec(
           "INSERT INTO KVSYSTEM.KVS321BEW (BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewUkz) "
@@ -208,6 +217,11 @@ TEST_F(BatchMarkingTest, ListOfKeysMarksLikeEachBookingAlone) {
       Exec(std::string("CREATE TRIGGER KVSYSTEM.KVS321BEW_REFUSE BEFORE UPDATE ON "
                        "KVSYSTEM.KVS321BEW FOR EACH ROW IF NEW.BewIDN = '") +
            c.refused + "' THEN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+    }
+    if (*c.held != '\0') {
+      Exec("START TRANSACTION");
+      Exec(std::string("SELECT * FROM KVSYSTEM.KVS321BEW WHERE BewIDN = '") + c.held +
+           "' FOR UPDATE");
     }
     std::vector<std::string> statements, tuples;
     for (const char* id = c.ids; *id != '\0'; ++id) {
@@ -222,6 +236,10 @@ TEST_F(BatchMarkingTest, ListOfKeysMarksLikeEachBookingAlone) {
     const std::string before = OwnValue(kUpdates);
     SQL_MarkBatchByKeys(db_, statements, tuples, marks_);
     const std::string after = OwnValue(kUpdates);
+    if (*c.held != '\0') {
+      Exec("ROLLBACK");
+      EXPECT_NE(std::count(alone.statuses.begin(), alone.statuses.end(), 1205), 0);
+    }
     EXPECT_FALSE(marks_.transaction_lost);
     EXPECT_EQ(marks_.statuses, alone.statuses);
     ASSERT_EQ(marks_.rows.size(), alone.rows.size());

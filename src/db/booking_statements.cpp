@@ -240,9 +240,9 @@ void AppendClock(const std::string& key, std::string& statement) {
 // Appends the closed ranges on BewDtm (the whole day) and BewUhr (the whole
 // second) that the comparisons of the date keys imply. Both keys are calendar
 // times, so no escaping is needed.
-void AppendDateRanges(const BookingRecord& record, std::string& statement) {
-  const std::string& day = record.keys[kKeyBewDtm].text;
-  const std::string& stamp = record.keys[kKeyBewUhr].text;
+void AppendDateRanges(const RowKey keys[], std::string& statement) {
+  const std::string& day = keys[kKeyBewDtm].text;
+  const std::string& stamp = keys[kKeyBewUhr].text;
   statement += "   AND  BewDtm BETWEEN '";
   AppendDate(day, statement);
   statement += " 00:00:00' AND '";
@@ -342,28 +342,32 @@ int SQL_FetchBooking(DbConnection& db, StatementHandle& selection, BookingRecord
 
 int SQL_CloseBookings(StatementHandle& selection) { return SQL_FreeResult(selection); }
 
-bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const RowKey keys[],
                          std::string& statement) {
   if (mysql == nullptr) return false;
   statement = kMarkPrefix;
   for (int key = 0; key < kRowKeyCount; ++key) {
     if (key > 0) statement += "   AND  ";
     statement += kKeyExpressions[key];
-    if (record.keys[key].is_null) {
+    if (keys[key].is_null) {
       statement += " IS NULL";
     } else if (form.keys[key].reading == kKeyAsBytes) {
       statement += " = ";
-      AppendBytesLiteral(form.keys[key].charset, record.keys[key].text, statement);
+      AppendBytesLiteral(form.keys[key].charset, keys[key].text, statement);
     } else {
       statement += " = ";
-      if (!AppendQuoted(mysql, record.keys[key].text, statement)) return false;
+      if (!AppendQuoted(mysql, keys[key].text, statement)) return false;
     }
   }
-  if (form.date_ranges && IsCalendarTime(record.keys[kKeyBewDtm]) &&
-      IsCalendarTime(record.keys[kKeyBewUhr])) {
-    AppendDateRanges(record, statement);
+  if (form.date_ranges && IsCalendarTime(keys[kKeyBewDtm]) && IsCalendarTime(keys[kKeyBewUhr])) {
+    AppendDateRanges(keys, statement);
   }
   return true;
+}
+
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
+                         std::string& statement) {
+  return FormatMarkStatement(mysql, form, record.keys, statement);
 }
 
 bool FormatKeyTuple(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,

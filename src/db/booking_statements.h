@@ -80,6 +80,9 @@ int SQL_ReadMarkingForm(DbConnection& db, MarkingForm& form);
 // there is no connection or the client library cannot escape a key.
 bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const BookingRecord& record,
                          std::string& statement);
+// The same for the row keys keys[kRowKeyCount].
+bool FormatMarkStatement(MYSQL* mysql, const MarkingForm& form, const RowKey keys[],
+                         std::string& statement);
 
 // The start of the marking of a batch by its keys, followed by
 // "(BewIDN, BewSto, BewDtm, BewUhr, BewLfn) IN (" and the key tuples.

@@ -224,17 +224,33 @@ bool BeginTransfer(RunState& state) {
   return false;
 }
 
+// The bookings of a batch being marked, for their own statements.
+struct BatchBeingMarked {
+  const RunState* state;
+  const std::vector<PreparedBooking>* bookings;
+};
+
+// A booking's own marking statement: formatted when it was fetched, or, for
+// a booking in the batch's list of keys, now that the list did not stand.
+void OwnStatement(size_t index, std::string& statement, void* context) {
+  const BatchBeingMarked& batch = *static_cast<BatchBeingMarked*>(context);
+  const PreparedBooking& booking = (*batch.bookings)[index];
+  if (booking.key_tuple.empty()) {
+    statement = booking.mark_statement;
+  } else if (!FormatMarkStatement(batch.state->db.mysql, batch.state->marking_form, booking.keys,
+                                  statement)) {
+    statement.clear();
+  }
+}
+
 // The marking of a batch, through the run's connection.
 void MarkBatch(const std::vector<PreparedBooking>& bookings, size_t count, BatchMarks& marks,
                void* context) {
   RunState& state = *static_cast<RunState*>(context);
-  std::vector<std::string> statements(count);
-  std::vector<std::string> key_tuples(count);
-  for (size_t i = 0; i < count; ++i) {
-    statements[i] = bookings[i].mark_statement;
-    key_tuples[i] = bookings[i].key_tuple;
-  }
-  SQL_MarkBatchByKeys(state.db, statements, key_tuples, marks);
+  std::vector<const std::string*> key_tuples(count);
+  for (size_t i = 0; i < count; ++i) key_tuples[i] = &bookings[i].key_tuple;
+  BatchBeingMarked batch{&state, &bookings};
+  SQL_MarkBatchByKeys(state.db, key_tuples, OwnStatement, &batch, marks);
   // A marking that found no row has not marked its booking either.
   for (size_t i = 0; i < marks.statuses.size(); ++i) {
     const int status = marks.statuses[i];
@@ -285,14 +301,14 @@ int ExportPendingBookings(RunState& state) {
       batch.emplace_back();
       PreparedBooking& booking = batch.back();
       PrepareBooking(state.record, booking, state.command_line.console);
-      if (!FormatMarkStatement(state.db.mysql, state.marking_form, state.record,
+      // A listed booking's own statement is formatted only when it is sent.
+      if (!FormatKeyTuple(state.db.mysql, state.marking_form, state.record, booking.key_tuple)) {
+        booking.key_tuple.clear();
+      }
+      if (booking.key_tuple.empty() &&
+          !FormatMarkStatement(state.db.mysql, state.marking_form, state.record,
                                booking.mark_statement)) {
         booking.mark_statement.clear();
-      }
-      // A booking without its own statement is not listed either.
-      if (booking.mark_statement.empty() ||
-          !FormatKeyTuple(state.db.mysql, state.marking_form, state.record, booking.key_tuple)) {
-        booking.key_tuple.clear();
       }
     }
     if (state.status != 0 || batch.size() == kBatchSize) {
