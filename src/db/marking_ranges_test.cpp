@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "db/batch_marking.h"
@@ -270,7 +272,76 @@ TEST_P(MarkingRangesTest, TimestampAcrossTheClockChange) {
       0);
 }
 
+// The locks of the markings, under the program's own sql_mode only: under
+// TIME_ROUND_FRACTIONAL the ends of the date ranges round up a second and
+// the bookings' own statements read (and hold) more rows.
+class MarkingLocksTest : public MarkingRangesTest {};
+
+// At READ COMMITTED the list of a batch's keys locks what the bookings' own
+// statements lock, the rows it marks: their neighbours one second, one day or
+// one number apart, a pending one of a later batch and a transferred one,
+// stay free for other transactions, and a time clock's new booking between
+// them goes in without waiting.
+TEST_P(MarkingLocksTest, ListLocksOnlyTheRowsItMarks) {
+  Exec(std::string(kInsert) +
+       "('b1', 'A', 'S', '2024-01-05', '2024-01-05 08:00:00', '1'),"
+       "('b2', 'A', 'S', '2024-01-05', '2024-01-05 08:00:02', '1'),"
+       "('b3', 'B', 'S', '2024-01-06', '2024-01-06 09:00:00', '1'),"
+       "('later', 'A', 'S', '2024-01-05', '2024-01-05 08:00:01', '1'),"
+       "('nextday', 'B', 'S', '2024-01-07', '2024-01-06 09:00:00', '1'),"
+       "('nextlfn', 'B', 'S', '2024-01-06', '2024-01-06 09:00:00', '2')");
+  Exec(
+      "INSERT INTO KVSYSTEM.KVS321BEW (BewTID, BewIDN, BewSto, BewDtm, BewUhr, BewLfn, BewUkz) "
+      "VALUES ('done', 'A', 'S', '2024-01-05', '2024-01-05 08:00:03', '1', 4)");
+  Exec("SET SESSION TRANSACTION ISOLATION LEVEL READ COMMITTED");
+  Exec("SET SESSION innodb_lock_wait_timeout = 1");
+  ASSERT_EQ(SQL_UseReadCommitted(db_), 0) << db_.last_error;
+  MarkingForm form;
+  ASSERT_EQ(SQL_ReadMarkingForm(db_, form), 0) << db_.last_error;
+  ASSERT_TRUE(form.key_list);
+  std::string free_rows[2], rows_locked[2];
+  for (int by_list = 0; by_list < 2; ++by_list) {
+    SCOPED_TRACE(by_list ? "by the list" : "one booking at a time");
+    std::vector<std::string> statements, tuples;
+    for (BookingRecord& booking : PendingBookings()) {
+      if (booking.BewTID[0] != 'b') continue;  // the others come in a later batch
+      statements.emplace_back();
+      tuples.emplace_back();
+      EXPECT_TRUE(FormatMarkStatement(db_.mysql, form, booking, statements.back()));
+      EXPECT_TRUE(FormatKeyTuple(db_.mysql, form, booking, tuples.back()));
+    }
+    BatchMarks marks;
+    if (by_list) {
+      SQL_MarkBatchByKeys(db_, statements, tuples, marks);
+    } else {
+      SQL_MarkBatch(db_, statements, marks);
+    }
+    EXPECT_EQ(marks.statuses, std::vector<int>(3, 0)) << db_.last_error;
+    EXPECT_EQ(MarkedRows(), "b1,b2,b3");
+    // The server refreshes INNODB_TRX only when nobody read it for 0.1 s.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    const Rows locked = Query(
+        "SELECT trx_rows_locked FROM information_schema.INNODB_TRX WHERE trx_mysql_thread_id = " +
+        std::to_string(mysql_thread_id(db_.mysql)));
+    ASSERT_EQ(locked.size(), 1u);
+    rows_locked[by_list] = locked[0][0];
+    Exec("START TRANSACTION");
+    for (const auto& row :
+         Query("SELECT BewTID FROM KVSYSTEM.KVS321BEW ORDER BY BewTID FOR UPDATE SKIP LOCKED")) {
+      free_rows[by_list] += row[0] + " ";
+    }
+    Exec("ROLLBACK");
+    Exec(std::string(kInsert) + "('clock', 'A', 'S', '2024-01-05', '2024-01-05 08:00:01', '2')");
+    RunOnProgramConnection("ROLLBACK");
+    Exec("DELETE FROM KVSYSTEM.KVS321BEW WHERE BewTID = 'clock'");
+  }
+  EXPECT_EQ(free_rows[0], "done later nextday nextlfn ");
+  EXPECT_EQ(free_rows[1], free_rows[0]);
+  EXPECT_EQ(rows_locked[1], rows_locked[0]);
+}
+
 INSTANTIATE_TEST_SUITE_P(SqlModes, MarkingRangesTest, ::testing::ValuesIn(kSqlModes));
+INSTANTIATE_TEST_SUITE_P(ProgramSqlMode, MarkingLocksTest, ::testing::Values(""));
 
 class MarkingFormTest : public ConnectedDatabaseTest {};
 

@@ -188,6 +188,19 @@ class TransferFaultTest : public RunTreeTest {
   // A line of an earlier run, in the transfer line's shape.
   static constexpr char kEarlierLine[] = "E,,,,,earlier,,,,,,,,,,,\n";
 
+  // What a run leaves: its exit status, BEWDATA.dat, the protocol log and the
+  // console (server times masked), and the table's marks.
+  std::string RunOutcome(const ProgramResult& run) {
+    std::string outcome = "exit " + std::to_string(run.exit_status) + "\n== BEWDATA.dat\n" +
+                          Transfer() + "== log\n" + Log() + "== console\n" +
+                          MaskServerTime(run.out) + "\n== table\n";
+    for (const auto& row : Query("SELECT BewTID, IFNULL(BewUkz, 'NULL'), BewUdt IS NOT NULL "
+                                 "FROM KVSYSTEM.KVS321BEW ORDER BY BewTID")) {
+      outcome += row[0] + " " + row[1] + " " + row[2] + "\n";
+    }
+    return outcome;
+  }
+
   std::vector<long long> started_;
 };
 
@@ -411,6 +424,51 @@ TEST_F(TransferFaultTest, MarkingsThatFailAloneTakeOnlyTheirOwnLine) {
   EXPECT_EQ(file.find(",T100,"), std::string::npos);
   EXPECT_EQ(file.find(",T2000,"), std::string::npos);
   ExpectCleanRunMakesItExactlyOnce();
+}
+
+// Where two texts first differ, by line, for a failure that would otherwise
+// print both runs whole.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const size_t line = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at) + 1;
+  return "first difference:\n  " + a.substr(line, a.find('\n', at) - line) + "\n  " +
+         b.substr(line, b.find('\n', at) - line);
+}
+
+// A batch marked by the list of its keys leaves the same bytes as its
+// bookings marked one at a time (BewUhr a DATETIME(6), which keeps every
+// marking to its own statement): with every marking going through, and with
+// a trigger refusing a booking in the middle of the first batch.
+TEST_F(TransferFaultTest, ListOfKeysLeavesTheBytesOfOneBookingAtATime) {
+  Exec(
+      "CREATE TRIGGER KVSYSTEM.REFUSE BEFORE UPDATE ON KVSYSTEM.KVS321BEW FOR EACH ROW "
+      "IF NEW.BewTID = 'T100' AND @refuse = 1 THEN "
+      "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'; END IF");
+  const char kUpdates[] = "SHOW GLOBAL STATUS LIKE 'Com_update'";
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "refusal" : "all marked");
+    Exec(std::string("SET GLOBAL init_connect = 'SET @refuse = ") + (refuse ? "1'" : "0'"));
+    std::string outcome[2];
+    long long updates[2];
+    for (int alone = 0; alone < 2; ++alone) {
+      Exec("DELETE FROM KVSYSTEM.KVS321BEW");
+      Exec(std::string("ALTER TABLE KVSYSTEM.KVS321BEW MODIFY BewUhr ") +
+           (alone ? "DATETIME(6)" : "DATETIME"));
+      AddBookings(1, kBookings);
+      for (const std::string& file : {transfer_, log_}) std::remove(file.c_str());
+      const long long before = std::stoll(Query(kUpdates)[0][1]);
+      const ProgramResult run = Run({settings_, "/D"});
+      updates[alone] = std::stoll(Query(kUpdates)[0][1]) - before;
+      outcome[alone] = RunOutcome(run);
+      EXPECT_EQ(run.exit_status, 1) << run.out;
+    }
+    EXPECT_TRUE(outcome[0] == outcome[1]) << FirstDifference(outcome[0], outcome[1]);
+    // One booking at a time: one UPDATE each; by the list far fewer.
+    EXPECT_GE(updates[1], kBookings);
+    EXPECT_LT(updates[0], kBookings / 4);
+  }
+  Exec("SET GLOBAL init_connect = ''");
 }
 
 // The program with args, started as base says, under strace, whose fault
