@@ -437,7 +437,8 @@ int SQL_CountPending(DbConnection& db, std::string& count) {
 }
 
 std::string& TrimRight(std::string& text) {
-  const size_t last = text.find_last_not_of(" \t");
-  if (last != std::string::npos) text.erase(last + 1);
+  size_t end = text.size();
+  while (end > 0 && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  if (end > 0) text.resize(end);
   return text;
 }

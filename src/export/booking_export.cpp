@@ -48,10 +48,10 @@ void FailUnfoundMarkings(BatchMarks& marks) {
 // Reports a booking whose marking found no row, the first time in the run.
 void ReportUnfound(ExportContext& context, const PreparedBooking& booking,
                    std::vector<const std::string*>& protocol_lines) {
-  const auto reported = context.unfound.insert(booking.unfound_line);
+  const auto reported = context.unfound.insert(FormatUnfoundLine(booking.unfound));
   if (!reported.second) return;
   protocol_lines.push_back(&*reported.first);
-  if (context.console != nullptr) WriteConsole(context.console, booking.unfound_line + "\n");
+  if (context.console != nullptr) WriteConsole(context.console, *reported.first + "\n");
 }
 
 // Counts and prints what one booking leaves on the console once its marking

@@ -59,7 +59,7 @@ constexpr int kMarkFoundNoRow = -2;
 // transfer lines, has them marked, takes back the line of a booking whose
 // marking failed or found no row, then counts, logs and prints each booking
 // in order ("/D": "\nFehler 'SQL_MarkTranfer: %d\n" for a failed marking; a
-// marking that found no row is logged and printed with its unfound_line, once
+// marking that found no row is logged and printed with FormatUnfoundLine, once
 // per run and booking). Returns 0;
 // kTransferWriteFailed when a line could not be written (the bookings from it
 // on are not handled); kTransactionLost when a marking lost the transaction

@@ -31,13 +31,12 @@ void AppendBlanked(std::string& out, const std::string& value, bool commas) {
 }
 
 // YYYYMMDD from BewDtm; fewer characters when the text is shorter.
-void AppendTransferDate(std::string& out, const BookingRecord& record, bool commas) {
-  AppendBlanked(out, record.BewDtm.data(), std::min<size_t>(record.BewDtm.size(), 8), commas);
+void AppendTransferDate(std::string& out, const std::string& day, bool commas) {
+  AppendBlanked(out, day.data(), std::min<size_t>(day.size(), 8), commas);
 }
 
 // HHMMSS from BewUhr (characters 9 to 14); nothing when the text has no ninth.
-void AppendTransferTime(std::string& out, const BookingRecord& record, bool commas) {
-  const std::string& stamp = record.BewUhr;
+void AppendTransferTime(std::string& out, const std::string& stamp, bool commas) {
   if (stamp.size() > 8) {
     AppendBlanked(out, stamp.data() + 8, std::min<size_t>(stamp.size() - 8, 6), commas);
   }
@@ -81,9 +80,9 @@ std::string FormatTransferLine(const BookingRecord& record) {
   line += ',';
   AppendBlanked(line, record.BewSto, kTransfer);
   line += ',';
-  AppendTransferDate(line, record, kTransfer);
+  AppendTransferDate(line, record.BewDtm, kTransfer);
   line += ',';
-  AppendTransferTime(line, record, kTransfer);
+  AppendTransferTime(line, record.BewUhr, kTransfer);
   for (const std::string* field : after_time) {
     line += ',';
     AppendBlanked(line, *field, kTransfer);
@@ -97,9 +96,9 @@ std::string FormatProtocolLine(const BookingRecord& record) {
   line.reserve(96);
   AppendBlanked(line, record.BewIDN, kLog);
   line += ',';
-  AppendTransferDate(line, record, kLog);
+  AppendTransferDate(line, record.BewDtm, kLog);
   line += ',';
-  AppendTransferTime(line, record, kLog);
+  AppendTransferTime(line, record.BewUhr, kLog);
   for (const std::string* field : {&record.BewTID, &record.BewLID, &record.BewArt}) {
     line += ',';
     AppendBlanked(line, *field, kLog);
@@ -115,24 +114,24 @@ std::string FormatConsoleLine(const BookingRecord& record) {
   std::string line = "ID: ";
   AppendBlanked(line, record.BewIDN, kLog);
   line += ", Buchung vom ";
-  AppendTransferDate(line, record, kLog);
+  AppendTransferDate(line, record.BewDtm, kLog);
   line += ' ';
-  AppendTransferTime(line, record, kLog);
+  AppendTransferTime(line, record.BewUhr, kLog);
   line += "  uebergeben\n";
   return line;
 }
 
-std::string FormatUnfoundLine(const BookingRecord& record) {
+std::string FormatUnfoundLine(const UnfoundBooking& booking) {
   std::string line = "Buchung nicht wiederzufinden: BewIDN ";
-  AppendBlanked(line, record.BewIDN, kLog);
+  AppendBlanked(line, booking.BewIDN, kLog);
   line += ", BewSto ";
-  AppendBlanked(line, record.BewSto, kLog);
+  AppendBlanked(line, booking.BewSto, kLog);
   line += ", ";
-  AppendTransferDate(line, record, kLog);
+  AppendTransferDate(line, booking.BewDtm, kLog);
   line += ' ';
-  AppendTransferTime(line, record, kLog);
+  AppendTransferTime(line, booking.BewUhr, kLog);
   line += ", BewLfn ";
-  AppendBlanked(line, record.BewLfn, kLog);
+  AppendBlanked(line, booking.BewLfn, kLog);
   return line;
 }
 
@@ -147,5 +146,5 @@ void PrepareBooking(BookingRecord& record, PreparedBooking& booking, bool with_c
     if (with_console) booking.console_line = FormatConsoleLine(record);
   }
   for (int key = 0; key < kRowKeyCount; ++key) booking.keys[key] = record.keys[key];
-  booking.unfound_line = FormatUnfoundLine(record);
+  booking.unfound = {record.BewIDN, record.BewSto, record.BewDtm, record.BewUhr, record.BewLfn};
 }

@@ -6,6 +6,12 @@
 
 #include "export/booking_record.h"
 
+// What the protocol line of a marking that finds no row names, kept from the
+// record: the line itself is formatted only for such a booking.
+struct UnfoundBooking {
+  std::string BewIDN, BewSto, BewDtm, BewUhr, BewLfn;
+};
+
 // One booking ready for the transfer file, the protocol, the console and
 // the marking.
 struct PreparedBooking {
@@ -15,7 +21,7 @@ struct PreparedBooking {
   std::string mark_statement;  // its own marking when not listed; empty when it has none
   std::string key_tuple;       // its keys in the batch's list; empty when not listed
   RowKey keys[kRowKeyCount];   // the row keys as fetched
-  std::string unfound_line;    // the protocol line for a marking that finds no row
+  UnfoundBooking unfound;      // for the protocol line of a marking that finds no row
 };
 
 // Rewrites record.BewEra by the upper-cased BewSrc (and BewKze, BewBer for
@@ -40,7 +46,7 @@ std::string FormatConsoleLine(const BookingRecord& record);
 // The protocol line of a booking whose marking found no row: "Buchung nicht
 // wiederzufinden: BewIDN %s, BewSto %s, %s %s, BewLfn %s" with the date and
 // time of the transfer line; a CR or LF inside a value is written as a blank.
-std::string FormatUnfoundLine(const BookingRecord& record);
+std::string FormatUnfoundLine(const UnfoundBooking& booking);
 
 // Maps the record's code, filters it, and formats its lines into booking; the
 // console line only with_console ("/D").
