@@ -24,18 +24,18 @@ void WriteProtocol(const ProtocolLog& log, const std::string& text) {
 
 namespace {
 
-// The text as it goes to disk: every line feed as CR LF, then CR LF.
-std::string LineBytes(const std::string& text) {
+// Appends the text as it goes to disk: every line feed as CR LF, then CR LF.
+void AppendLineBytes(const std::string& text, std::string& bytes) {
   // Binary mode with our own CR LF keeps the file byte-identical wherever the
   // program runs; readers of the log expect Windows line ends.
-  std::string bytes;
-  bytes.reserve(text.size() + 16);
-  for (char c : text) {
-    if (c == '\n') bytes += '\r';
-    bytes += c;
+  size_t start = 0;
+  for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+    bytes.append(text, start, lf - start);
+    bytes += "\r\n";
+    start = lf + 1;
   }
+  bytes.append(text, start, std::string::npos);
   bytes += "\r\n";
-  return bytes;
 }
 
 // Appends lines [first, end) of texts in one write. Returns the index of the
@@ -56,7 +56,7 @@ size_t AppendUntilRotation(const ProtocolLog& log, const std::vector<const std::
   size_t next = first;
   bool rotate = false;
   while (next < texts.size() && !rotate) {
-    bytes += LineBytes(*texts[next++]);
+    AppendLineBytes(*texts[next++], bytes);
     rotate = size >= 0 && size + static_cast<long long>(bytes.size()) > kProtocolRotateSize;
   }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
