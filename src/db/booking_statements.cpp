@@ -89,13 +89,17 @@ constexpr Field kTrimmedFields[] = {
 // Appends value to statement as a quoted literal escaped for the connection's
 // character set. Returns false when the client library cannot escape it.
 bool AppendQuoted(MYSQL* mysql, const std::string& value, std::string& statement) {
-  std::string escaped(value.size() * 2 + 1, '\0');
+  // Escaped in place, into room for the longest escaping and its NUL.
+  const size_t start = statement.size();
+  statement.resize(start + 1 + value.size() * 2 + 1);
+  statement[start] = '\'';
   const unsigned long length =
-      mysql_real_escape_string(mysql, &escaped[0], value.data(), value.size());
-  if (length == static_cast<unsigned long>(-1)) return false;
-  escaped.resize(length);
-  statement += '\'';
-  statement += escaped;
+      mysql_real_escape_string(mysql, &statement[start + 1], value.data(), value.size());
+  if (length == static_cast<unsigned long>(-1)) {
+    statement.resize(start);
+    return false;
+  }
+  statement.resize(start + 1 + length);
   statement += '\'';
   return true;
 }
@@ -227,14 +231,16 @@ bool IsCalendarTime(const RowKey& key) {
   return day <= kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
-// Appends the date of key (YYYYMMDD...) as YYYY-MM-DD.
+// Appends the date of key (YYYYMMDD..., a calendar time) as YYYY-MM-DD.
 void AppendDate(const std::string& key, std::string& statement) {
-  statement.append(key, 0, 4).append(1, '-').append(key, 4, 2).append(1, '-').append(key, 6, 2);
+  const char date[] = {key[0], key[1], key[2], key[3], '-', key[4], key[5], '-', key[6], key[7]};
+  statement.append(date, sizeof date);
 }
 
-// Appends the time of day of key (...HHMMSS) as HH:MM:SS.
+// Appends the time of day of key (...HHMMSS, a calendar time) as HH:MM:SS.
 void AppendClock(const std::string& key, std::string& statement) {
-  statement.append(key, 8, 2).append(1, ':').append(key, 10, 2).append(1, ':').append(key, 12, 2);
+  const char clock[] = {key[8], key[9], ':', key[10], key[11], ':', key[12], key[13]};
+  statement.append(clock, sizeof clock);
 }
 
 // Appends the closed ranges on BewDtm (the whole day) and BewUhr (the whole
@@ -383,21 +389,27 @@ bool FormatKeyTuple(MYSQL* mysql, const MarkingForm& form, const BookingRecord& 
   if (!IsCalendarTime(day) || !IsCalendarTime(stamp) || day.text.compare(8, 6, "000000") != 0) {
     return true;
   }
-  std::string text = "(";
+  tuple.reserve(96);
+  tuple += '(';
   for (int key : {kKeyBewIDN, kKeyBewSto}) {
-    if (!AppendQuoted(mysql, record.keys[key].text, text)) return false;
-    text += ", ";
+    if (!AppendQuoted(mysql, record.keys[key].text, tuple)) {
+      tuple.clear();
+      return false;
+    }
+    tuple += ", ";
   }
-  text += "DATE'";
-  AppendDate(day.text, text);
-  text += "', TIMESTAMP'";
-  AppendDate(stamp.text, text);
-  text += ' ';
-  AppendClock(stamp.text, text);
-  text += "', ";
-  if (!AppendQuoted(mysql, record.keys[kKeyBewLfn].text, text)) return false;
-  text += ')';
-  tuple.swap(text);
+  tuple += "DATE'";
+  AppendDate(day.text, tuple);
+  tuple += "', TIMESTAMP'";
+  AppendDate(stamp.text, tuple);
+  tuple += ' ';
+  AppendClock(stamp.text, tuple);
+  tuple += "', ";
+  if (!AppendQuoted(mysql, record.keys[kKeyBewLfn].text, tuple)) {
+    tuple.clear();
+    return false;
+  }
+  tuple += ')';
   return true;
 }
 
