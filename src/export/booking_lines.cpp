@@ -30,13 +30,13 @@ void AppendBlanked(std::string& out, const std::string& value, bool commas) {
   AppendBlanked(out, value.data(), value.size(), commas);
 }
 
-// YYYYMMDD from BewDtm; fewer characters when the text is shorter.
-void AppendTransferDate(std::string& out, const std::string& day, bool commas) {
+// YYYYMMDD from BewDtm (fewer characters when the text is shorter), the
+// separator, and HHMMSS from BewUhr (characters 9 to 14; nothing when the
+// text has no ninth).
+void AppendTransferDateTime(std::string& out, const std::string& day, char separator,
+                            const std::string& stamp, bool commas) {
   AppendBlanked(out, day.data(), std::min<size_t>(day.size(), 8), commas);
-}
-
-// HHMMSS from BewUhr (characters 9 to 14); nothing when the text has no ninth.
-void AppendTransferTime(std::string& out, const std::string& stamp, bool commas) {
+  out += separator;
   if (stamp.size() > 8) {
     AppendBlanked(out, stamp.data() + 8, std::min<size_t>(stamp.size() - 8, 6), commas);
   }
@@ -80,9 +80,7 @@ std::string FormatTransferLine(const BookingRecord& record) {
   line += ',';
   AppendBlanked(line, record.BewSto, kTransfer);
   line += ',';
-  AppendTransferDate(line, record.BewDtm, kTransfer);
-  line += ',';
-  AppendTransferTime(line, record.BewUhr, kTransfer);
+  AppendTransferDateTime(line, record.BewDtm, ',', record.BewUhr, kTransfer);
   for (const std::string* field : after_time) {
     line += ',';
     AppendBlanked(line, *field, kTransfer);
@@ -96,9 +94,7 @@ std::string FormatProtocolLine(const BookingRecord& record) {
   line.reserve(96);
   AppendBlanked(line, record.BewIDN, kLog);
   line += ',';
-  AppendTransferDate(line, record.BewDtm, kLog);
-  line += ',';
-  AppendTransferTime(line, record.BewUhr, kLog);
+  AppendTransferDateTime(line, record.BewDtm, ',', record.BewUhr, kLog);
   for (const std::string* field : {&record.BewTID, &record.BewLID, &record.BewArt}) {
     line += ',';
     AppendBlanked(line, *field, kLog);
@@ -114,9 +110,7 @@ std::string FormatConsoleLine(const BookingRecord& record) {
   std::string line = "ID: ";
   AppendBlanked(line, record.BewIDN, kLog);
   line += ", Buchung vom ";
-  AppendTransferDate(line, record.BewDtm, kLog);
-  line += ' ';
-  AppendTransferTime(line, record.BewUhr, kLog);
+  AppendTransferDateTime(line, record.BewDtm, ' ', record.BewUhr, kLog);
   line += "  uebergeben\n";
   return line;
 }
@@ -127,9 +121,7 @@ std::string FormatUnfoundLine(const UnfoundBooking& booking) {
   line += ", BewSto ";
   AppendBlanked(line, booking.BewSto, kLog);
   line += ", ";
-  AppendTransferDate(line, booking.BewDtm, kLog);
-  line += ' ';
-  AppendTransferTime(line, booking.BewUhr, kLog);
+  AppendTransferDateTime(line, booking.BewDtm, ' ', booking.BewUhr, kLog);
   line += ", BewLfn ";
   AppendBlanked(line, booking.BewLfn, kLog);
   return line;
