@@ -4,6 +4,7 @@
 #
 #   scripts/db_server.sh start DIR [PORT]   initialise DIR, start, create the schema
 #   scripts/db_server.sh stop DIR           stop the server of DIR (DIR is kept)
+#   scripts/db_server.sh port               print a loopback port nothing listens on
 #
 # After start, DIR/env holds shell assignments for the clients:
 #   HALVORN_DB_SOCKET, HALVORN_DB_PORT, HALVORN_DB_USER, HALVORN_DB_PASSWORD
@@ -22,18 +23,26 @@ password='Zeit#Uhr-2026'
 
 die() { echo "db_server: $*" >&2; exit 1; }
 
+# A loopback port that nothing listens on yet, out of 100 drawn at random
+# below the kernel's range of ports for outgoing connections: a port in that
+# range may be taken by a client's socket (or a connection to the port from
+# itself) while its server is down for a restart, and the server then fails
+# to listen on it.
+free_port() {
+  local low tries=0 port
+  low=$(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null) || low=32768
+  [ "${low:-0}" -gt 12000 ] || low=32768
+  while :; do
+    port=$(( 10000 + RANDOM % (low - 10000) ))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return 0; }
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || die "no free loopback port found in 100 tries"
+  done
+}
+
 start() {
   local dir=$1 port=${2:-}
-  if [ -z "$port" ]; then
-    # A loopback port that nothing listens on yet, out of 100 drawn at random.
-    local tries=0
-    port=$(( 20000 + RANDOM % 20000 ))
-    while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do
-      tries=$((tries + 1))
-      [ "$tries" -lt 100 ] || die "no free loopback port found in 100 tries"
-      port=$(( 20000 + RANDOM % 20000 ))
-    done
-  fi
+  [ -n "$port" ] || port=$(free_port)
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd)
   local me; me=$(id -un)
@@ -98,8 +107,7 @@ start_tls_server() {
     tls_env "$1" "$(cat "$dir/port")"
     return 0
   fi
-  port=$(( 20000 + RANDOM % 20000 ))
-  while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$(( 20000 + RANDOM % 20000 )); done
+  port=$(free_port)
   echo "$port" >"$dir/port"
   if [ ! -f "$dir/server-cert.pem" ]; then
     local ca=(-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign)
@@ -173,5 +181,6 @@ stop() {
 case "${1:-}" in
   start) [ $# -ge 2 ] || die "usage: $0 start DIR [PORT]"; start "$2" "${3:-}" ;;
   stop)  [ $# -ge 2 ] || die "usage: $0 stop DIR"; stop "$2/tls"; stop "$2" ;;
+  port)  free_port ;;
   *) die "usage: $0 start|stop DIR [PORT]" ;;
 esac

@@ -28,17 +28,14 @@ nodes=(1 2 3)
 
 die() { echo "galera_cluster: $*" >&2; exit 1; }
 
-# A loopback port that nothing listens on and no earlier pick of this run took.
+# Sets port to a loopback port that nothing listens on, drawn below the range
+# of ports for outgoing connections (scripts/db_server.sh port), and that no
+# earlier pick of this run took.
 taken=" "
-free_port() {
-  local port
+pick_port() {
   while :; do
-    port=$(( 20000 + RANDOM % 20000 ))
-    case "$taken" in *" $port "*) continue ;; esac
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
-    taken="$taken$port "
-    echo "$port"
-    return
+    port=$("$here/db_server.sh" port)
+    case "$taken" in *" $port "*) ;; *) taken="$taken$port "; return 0 ;; esac
   done
 }
 
@@ -139,7 +136,9 @@ start() {
   local me; me=$(run_user)
   : >"$dir/ports"
   for n in "${nodes[@]}"; do
-    echo "$n $(free_port) $(free_port) $(free_port) $(free_port)" >>"$dir/ports"
+    local line=$n port _
+    for _ in sql gcomm ist sst; do pick_port; line="$line $port"; done
+    echo "$line" >>"$dir/ports"
     mkdir -p "$dir/n$n/data"
   done
   # The servers' user must reach its directories.
