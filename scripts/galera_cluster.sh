@@ -88,6 +88,13 @@ launch() {
   echo $! >"$1/n$2/launched.pid"
 }
 
+# The end of node N's log, after its errors: the first error of a node that
+# aborted is often further up than its last lines.
+show_log() {  # DIR N
+  grep -F '[ERROR]' "$1/n$2/error.log" | tail -n 10 >&2 || true
+  tail -n 30 "$1/n$2/error.log" >&2
+}
+
 # Waits up to seconds for node N to answer and report state Synced.
 wait_synced() {
   local dir=$1 n=$2 seconds=${3:-180} i state
@@ -96,11 +103,11 @@ wait_synced() {
             cut -f2) || true
     [ "$state" = Synced ] && return 0
     if ! alive "$(cat "$dir/n$n/launched.pid")"; then
-      tail -n 30 "$dir/n$n/error.log" >&2; die "node $n ended"
+      show_log "$dir" "$n"; die "node $n ended"
     fi
     sleep 0.2
   done
-  tail -n 30 "$dir/n$n/error.log" >&2
+  show_log "$dir" "$n"
   die "node $n not synced after ${seconds}s"
 }
 
